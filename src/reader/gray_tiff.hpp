@@ -1,0 +1,38 @@
+// The gray TIFF reader: one single-channel slice of 0 to 16 bits per sample,
+// contiguous strips, uncompressed, LZW or PackBits, either byte order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "input_file.hpp"
+#include "row_table.hpp"
+
+namespace slabtone {
+
+struct GraySlice {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t bits_per_sample = 0;
+    // The ImageDescription text, or none when the slice has no ASCII one.
+    std::optional<std::string> description;
+    RowTable rows;
+};
+
+// What to deliver besides width, height and bits per sample. Without rows,
+// neither the strip tables nor any pixel data are read; without the
+// description, its entry is not looked up.
+struct ReadRequest {
+    bool description = true;
+    bool rows = true;
+};
+
+// Throws SliceError naming `path` when the file cannot be read as a slice.
+GraySlice read_gray_tiff(const std::string& path, ReadRequest request = {});
+
+// The same for a file already in memory; `file_name` goes into messages.
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReadRequest request = {});
+
+}  // namespace slabtone

@@ -1,0 +1,37 @@
+// Runs the reader on bytes in memory and reports how it ended.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "failure.hpp"
+#include "gray_tiff.hpp"
+
+namespace slabtone::test {
+
+inline const std::string kProbeName = "probe.tif";
+
+// The failure the reader stops with, or nullopt when it accepts the file.
+inline std::optional<Failure> reader_failure(const std::vector<std::uint8_t>& bytes,
+                                             ReadRequest request = {}) {
+    try {
+        read_gray_tiff(InputFile::from_bytes(bytes), kProbeName, request);
+    } catch (const SliceError& error) {
+        return error.failure();
+    }
+    return std::nullopt;
+}
+
+// The samples of an accepted file, row after row.
+inline std::vector<std::uint16_t> read_samples(const std::vector<std::uint8_t>& bytes) {
+    GraySlice slice = read_gray_tiff(InputFile::from_bytes(bytes), kProbeName);
+    std::vector<std::uint16_t> samples;
+    for (std::uint32_t r = 0; r < slice.rows.height(); ++r) {
+        samples.insert(samples.end(), slice.rows.row(r), slice.rows.row(r) + slice.rows.width());
+    }
+    return samples;
+}
+
+}  // namespace slabtone::test

@@ -1,0 +1,27 @@
+// Runs a program as a child process in a given folder and captures what it
+// prints and how it ends.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace slabtone::test {
+
+struct ProgramResult {
+    int exit_status = -1;  // -1 when ended by a signal
+    int signal = 0;
+    std::string out;
+    std::string err;
+};
+
+// `before_exec` runs in the child after fork (set limits, signal dispositions).
+ProgramResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& folder,
+                          const std::function<void()>& before_exec = nullptr);
+
+// The slabtone binary of this build.
+ProgramResult run_slabtone(const std::vector<std::string>& arguments, const std::string& folder,
+                           const std::function<void()>& before_exec = nullptr);
+
+}  // namespace slabtone::test
