@@ -1,0 +1,28 @@
+// The 8-bit output slice, written through libtiff: uncompressed, one sample
+// per pixel, one row per strip, with the output record as ImageDescription
+// and "Lumera" as Artist.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace slabtone {
+
+// The complete TIFF file for `bytes` (width * height, row after row), as
+// libtiff lays it out. Throws SliceError(output_name, cannot write file)
+// when libtiff refuses a field or a strip.
+std::vector<std::uint8_t> encode_byte_slice(const std::string& output_name,
+                                            std::span<const std::uint8_t> bytes,
+                                            std::uint32_t width, std::uint32_t height,
+                                            const std::string& description);
+
+// Encodes the slice and stores it under `output_name`. The file appears
+// under its name only once complete: it is written under a temporary name in
+// the same folder and renamed. On any failure the temporary file is removed
+// and SliceError(output_name, cannot write file) is thrown.
+void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
+                      std::uint32_t width, std::uint32_t height, const std::string& description);
+
+}  // namespace slabtone

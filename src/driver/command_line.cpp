@@ -1,0 +1,26 @@
+#include "command_line.hpp"
+
+#include <cstdlib>
+
+namespace slabtone {
+
+std::variant<RunParameters, std::string_view> parse_command_line(int argc,
+                                                                 const char* const* argv) {
+    const int arguments = argc - 1;
+    if (arguments < 4) return kUsageTooFew;
+    if (arguments != 4 && arguments != 8) return kUsageCount;
+
+    RunParameters run;
+    run.sta_ly = std::atoi(argv[1]);
+    run.dst_ly = std::atoi(argv[2]);
+    run.lac_min = std::atof(argv[3]);
+    run.lac_max = std::atof(argv[4]);
+    if (arguments == 8) {
+        run.crop = CropRectangle{std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]),
+                                 std::atoi(argv[8])};
+    }
+    run.window_scale = 255.0 / (run.lac_max - run.lac_min);
+    return run;
+}
+
+}  // namespace slabtone

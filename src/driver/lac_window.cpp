@@ -1,0 +1,62 @@
+#include "lac_window.hpp"
+
+#include <bit>
+
+namespace slabtone {
+
+bool same_calibration(const WindowCalibration& a, const WindowCalibration& b) noexcept {
+    auto bits = [](double value) { return std::bit_cast<std::uint64_t>(value); };
+    return bits(a.lac_scale) == bits(b.lac_scale) &&
+           std::bit_cast<std::uint32_t>(a.lac_offset) == std::bit_cast<std::uint32_t>(b.lac_offset) &&
+           bits(a.lac_min) == bits(b.lac_min) && bits(a.window_scale) == bits(b.window_scale);
+}
+
+std::optional<SampleView> crop_rows(const RowTable& rows,
+                                    const std::optional<CropRectangle>& crop) {
+    SampleView view{rows.row(0), rows.width(), rows.width(), rows.height()};
+    if (!crop) return view;
+    const std::int64_t width = rows.width();
+    const std::int64_t height = rows.height();
+    const CropRectangle& c = *crop;
+    if (c.x1 < 0 || c.x1 > c.x2 || c.x2 > width - 1 || c.y1 < 0 || c.y1 > c.y2 ||
+        c.y2 > height - 1) {
+        return std::nullopt;
+    }
+    view.first = rows.row(static_cast<std::uint32_t>(c.y1)) + c.x1;
+    view.width = static_cast<std::uint32_t>(c.x2 - c.x1 + 1);
+    view.height = static_cast<std::uint32_t>(c.y2 - c.y1 + 1);
+    return view;
+}
+
+const std::array<std::uint8_t, 65536>& QuantisationTable::for_calibration(
+    const WindowCalibration& calibration) {
+    if (!built_for_ || !same_calibration(*built_for_, calibration)) {
+        for (std::uint32_t v = 0; v < bytes_.size(); ++v) {
+            bytes_[v] = quantise_sample(static_cast<std::uint16_t>(v), calibration);
+        }
+        built_for_ = calibration;
+    }
+    return bytes_;
+}
+
+void quantise_slice(const SampleView& view, const WindowCalibration& calibration,
+                    std::span<std::uint8_t> out, QuantisationTable& cache) {
+    const std::uint64_t samples = std::uint64_t{view.width} * view.height;
+    std::uint8_t* target = out.data();
+    if (samples < 65536) {
+        for (std::uint32_t r = 0; r < view.height; ++r) {
+            const std::uint16_t* row = view.row(r);
+            for (std::uint32_t c = 0; c < view.width; ++c) {
+                *target++ = quantise_sample(row[c], calibration);
+            }
+        }
+        return;
+    }
+    const auto& table = cache.for_calibration(calibration);
+    for (std::uint32_t r = 0; r < view.height; ++r) {
+        const std::uint16_t* row = view.row(r);
+        for (std::uint32_t c = 0; c < view.width; ++c) *target++ = table[row[c]];
+    }
+}
+
+}  // namespace slabtone

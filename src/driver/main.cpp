@@ -1,0 +1,24 @@
+// slabtone: converts a stack of 16-bit CT slices (rec%04d.tif) into 8-bit
+// slices (ro%04d.tif) through a window of linear attenuation coefficients.
+#include <cstdio>
+#include <variant>
+
+#include "command_line.hpp"
+#include "failure.hpp"
+#include "slice_loop.hpp"
+
+int main(int argc, char** argv) {
+    auto parsed = slabtone::parse_command_line(argc, argv);
+    if (const auto* usage = std::get_if<std::string_view>(&parsed)) {
+        std::fwrite(usage->data(), 1, usage->size(), stderr);
+        return 1;
+    }
+    try {
+        slabtone::run_slices(std::get<slabtone::RunParameters>(parsed), stdout);
+    } catch (const slabtone::SliceError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
