@@ -1,0 +1,224 @@
+// Whole runs of the program in a scratch folder.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+
+#include "libtiff_files.hpp"
+#include "run_program.hpp"
+#include "slice_files.hpp"
+#include "temp_folder.hpp"
+
+namespace slabtone::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string progress(int slice) {
+    char line[64];
+    std::snprintf(line, sizeof line, "rec%04d.tif(16bit) -> ro%04d.tif(8bit)\r", slice, slice);
+    return line;
+}
+
+std::vector<std::string> names_in(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void put_slice(int slice, const std::vector<std::uint8_t>& bytes) {
+        char name[32];
+        std::snprintf(name, sizeof name, "rec%04d.tif", slice);
+        write_file(folder_.file(name), bytes);
+    }
+    void put_example(int slice) { put_slice(slice, slice_of(kExampleSamples, 3, kExampleRecord)); }
+    std::vector<std::uint8_t> expected_example(std::uint32_t width = 3, std::uint32_t height = 2,
+                                               std::vector<std::uint8_t> bytes = kExampleBytes) {
+        return expected_output_file(scratch_.file("expected.tif"), bytes, width, height,
+                                    kExampleOutputRecord);
+    }
+    ProgramResult run(const std::vector<std::string>& arguments,
+                      const std::function<void()>& before_exec = nullptr) {
+        return run_slabtone(arguments, folder_.path(), before_exec);
+    }
+
+    TempFolder folder_;
+    TempFolder scratch_;
+};
+
+TEST_F(ProgramTest, EmptyRangePrintsOnlyFinish) {
+    ProgramResult result = run({"5", "3", "0", "2"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.out, "\nfinish\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(ProgramTest, RangeConvertsEverySliceInOrder) {
+    for (int slice = 1; slice <= 3; ++slice) put_example(slice);
+    ProgramResult result = run({"1", "3", "0", "2"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, progress(1) + progress(2) + progress(3) + "\nfinish\n");
+    for (const char* name : {"ro0001.tif", "ro0002.tif", "ro0003.tif"}) {
+        EXPECT_EQ(read_file(folder_.file(name)), expected_example()) << name;
+    }
+}
+
+TEST_F(ProgramTest, MissingSliceStopsTheRunAndKeepsEarlierOutputs) {
+    put_example(1);
+    put_example(3);
+    ProgramResult result = run({"1", "3", "0", "2"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "rec0002.tif : file not found.\n");
+    EXPECT_EQ(result.out, progress(1));
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
+    EXPECT_EQ(names_in(folder_.path()),
+              (std::vector<std::string>{"rec0001.tif", "rec0003.tif", "ro0001.tif"}));
+}
+
+TEST_F(ProgramTest, SliceNamesForAnyNumber) {
+    struct Case {
+        std::string arg;
+        std::string name;
+    };
+    for (const Case& c : std::vector<Case>{{"abc", "rec0000.tif"},
+                                           {"-3", "rec-003.tif"},
+                                           {"12345", "rec12345.tif"},
+                                           {"-2147483648", "rec-2147483648.tif"},
+                                           {"2147483647", "rec2147483647.tif"}}) {
+        ProgramResult result = run({c.arg, c.arg, "0", "2"});
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, c.name + " : file not found.\n");
+    }
+}
+
+TEST_F(ProgramTest, RangeEndingAtLargestSliceNumberEnds) {
+    write_file(folder_.file("rec2147483647.tif"), slice_of(kExampleSamples, 3, kExampleRecord));
+    ProgramResult result = run({"2147483647", "2147483647", "0", "2"});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.out, "rec2147483647.tif(16bit) -> ro2147483647.tif(8bit)\r\nfinish\n");
+    EXPECT_EQ(read_file(folder_.file("ro2147483647.tif")), expected_example());
+}
+
+TEST_F(ProgramTest, CropCutsTheSameRectangleFromEverySlice) {
+    put_example(1);
+    put_example(2);
+    ProgramResult result = run({"1", "2", "0", "2", "1", "0", "2", "1"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    auto expected = expected_example(2, 2, {63, 127, 255, 255});
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected);
+    EXPECT_EQ(read_file(folder_.file("ro0002.tif")), expected);
+}
+
+TEST_F(ProgramTest, CropOfOneSampleAndOfTheWholeImage) {
+    put_example(1);
+    EXPECT_EQ(run({"1", "1", "0", "2", "2", "1", "2", "1"}).exit_status, 0);
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example(1, 1, {255}));
+    EXPECT_EQ(run({"1", "1", "0", "2", "0", "0", "2", "1"}).exit_status, 0);
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
+}
+
+TEST_F(ProgramTest, CropOutsideTheImageStopsBeforeWriting) {
+    put_example(1);
+    for (std::vector<std::string> rect : {std::vector<std::string>{"0", "0", "3", "1"},
+                                          {"-1", "0", "1", "1"},
+                                          {"0", "0", "1", "2"},
+                                          {"2", "0", "1", "1"},
+                                          {"0", "1", "1", "0"}}) {
+        std::vector<std::string> args = {"1", "1", "0", "2"};
+        args.insert(args.end(), rect.begin(), rect.end());
+        ProgramResult result = run(args);
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err, "rec0001.tif : crop rectangle outside the image.\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(fs::exists(folder_.file("ro0001.tif")));
+    }
+}
+
+TEST_F(ProgramTest, CalibrationCarriesOverButMustBeSuppliedOnce) {
+    put_slice(1, slice_of(kExampleSamples, 3, ""));
+    ProgramResult result = run({"1", "1", "0", "2"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "rec0001.tif : calibration not found in image description.\n");
+    EXPECT_TRUE(names_in(folder_.path()) == std::vector<std::string>{"rec0001.tif"});
+
+    // Slice 2 without description and slice 3 with a text holding no
+    // number take slice 1's record.
+    put_example(1);
+    put_slice(2, slice_of(kExampleSamples, 3, ""));
+    put_slice(3, slice_of(kExampleSamples, 3, "no numbers here"));
+    result = run({"1", "3", "0", "2"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    for (const char* name : {"ro0001.tif", "ro0002.tif", "ro0003.tif"}) {
+        EXPECT_EQ(read_file(folder_.file(name)), expected_example()) << name;
+    }
+
+    // Only three fields: the offset is still missing.
+    put_slice(1, slice_of(kExampleSamples, 3, "1\t2\t1000"));
+    result = run({"1", "1", "0", "2"});
+    EXPECT_EQ(result.err, "rec0001.tif : calibration not found in image description.\n");
+}
+
+TEST_F(ProgramTest, RerunReplacesOutputsWhole) {
+    put_example(1);
+    ASSERT_EQ(run({"1", "1", "0", "2", "0", "0", "2", "1"}).exit_status, 0);
+    ASSERT_EQ(run({"1", "1", "0", "2", "0", "0", "0", "0"}).exit_status, 0);
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example(1, 1, {0}));
+}
+
+TEST_F(ProgramTest, OutputIsAPlainFileWithUmaskPermissions) {
+    put_example(1);
+    ProgramResult result = run({"1", "1", "0", "2"}, [] { ::umask(027); });
+    ASSERT_EQ(result.exit_status, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(folder_.file("ro0001.tif").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(ProgramTest, OutputNameTakenByAFolderCannotBeWritten) {
+    put_example(1);
+    put_example(2);
+    fs::create_directory(folder_.file("ro0002.tif"));
+    ProgramResult result = run({"1", "2", "0", "2"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "ro0002.tif : cannot write file.\n");
+    EXPECT_EQ(result.out, progress(1));
+    EXPECT_EQ(names_in(folder_.path()),
+              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif",
+                                        "ro0002.tif"}));
+}
+
+TEST_F(ProgramTest, FullDiskLeavesNoIncompleteFile) {
+    // A 64 KiB slice against a 16 KiB file size limit.
+    std::vector<std::uint16_t> samples(256 * 256, 1500);
+    put_slice(1, slice_of(samples, 256, kExampleRecord));
+    put_example(2);
+    write_file(folder_.file("ro0001.tif"), {'o', 'l', 'd'});
+    ProgramResult result = run({"2", "1", "0", "2"});
+    result = run({"2", "2", "0", "2"});
+    ASSERT_EQ(result.exit_status, 0);
+    result = run({"1", "2", "0", "2"}, [] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit {16384, 16384};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "ro0001.tif : cannot write file.\n");
+    EXPECT_EQ(result.out, "");
+    // The old ro0001.tif is untouched, ro0002.tif from the earlier run
+    // stays, and no temporary file is left.
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(names_in(folder_.path()),
+              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif",
+                                        "ro0002.tif"}));
+}
+
+}  // namespace
+}  // namespace slabtone::test
