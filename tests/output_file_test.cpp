@@ -1,0 +1,91 @@
+// The 8-bit output file, read back field by field.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include "byte_slice_writer.hpp"
+#include "libtiff_files.hpp"
+#include "temp_folder.hpp"
+#include "tiff_directory.hpp"
+
+namespace slabtone::test {
+namespace {
+
+std::vector<std::uint16_t> tags_of(const std::vector<std::uint8_t>& file) {
+    InputFile input = InputFile::from_bytes(file);
+    TiffDirectory directory(input, "out.tif");
+    NumberReader& numbers = directory.numbers();
+    numbers.cursor().seek(directory.directory_offset());
+    std::vector<std::uint16_t> tags;
+    for (std::uint32_t n = numbers.read_u16(); n > 0; --n) {
+        tags.push_back(numbers.read_u16());
+        numbers.cursor().skip(10);
+    }
+    return tags;
+}
+
+struct Size {
+    std::uint32_t width, height;
+};
+
+class OutputFileTest : public ::testing::TestWithParam<Size> {};
+
+TEST_P(OutputFileTest, TenFieldsOneRowPerStripBytesAsTheyAre) {
+    const auto [width, height] = GetParam();
+    TempFolder folder;
+    std::vector<std::uint8_t> bytes(std::size_t{width} * height);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i * 7 + i / 13);
+    const std::string description = "1\t0.500000\t2.000000\t0.000000\t0.000000\t0\t0.0\t0.0";
+    write_byte_slice(folder.file("ro0001.tif"), bytes, width, height, description);
+
+    std::vector<std::uint8_t> file = read_file(folder.file("ro0001.tif"));
+    EXPECT_EQ(file, expected_output_file(folder.file("expected.tif"), bytes, width, height,
+                                         description));
+    EXPECT_EQ(tags_of(file), (std::vector<std::uint16_t>{256, 257, 258, 259, 262, 270, 273, 277,
+                                                         278, 279, 284, 315}));
+
+    TIFF* tiff = TIFFOpen(folder.file("ro0001.tif").c_str(), "r");
+    ASSERT_NE(tiff, nullptr);
+    std::uint32_t w = 0, h = 0, rps = 0;
+    std::uint16_t bits = 0, compression = 0, photometric = 0, spp = 0, planar = 0;
+    char* text = nullptr;
+    char* artist = nullptr;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &h);
+    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tiff, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tiff, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetField(tiff, TIFFTAG_ROWSPERSTRIP, &rps);
+    TIFFGetField(tiff, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tiff, TIFFTAG_IMAGEDESCRIPTION, &text);
+    TIFFGetField(tiff, TIFFTAG_ARTIST, &artist);
+    EXPECT_EQ(w, width);
+    EXPECT_EQ(h, height);
+    EXPECT_EQ(bits, 8);
+    EXPECT_EQ(compression, COMPRESSION_NONE);
+    EXPECT_EQ(photometric, PHOTOMETRIC_MINISBLACK);
+    EXPECT_EQ(spp, 1);
+    EXPECT_EQ(rps, 1u);
+    EXPECT_EQ(planar, PLANARCONFIG_CONTIG);
+    EXPECT_EQ(std::string(text), description);
+    EXPECT_EQ(std::string(artist), "Lumera");
+    EXPECT_EQ(TIFFNumberOfStrips(tiff), height);
+    std::vector<std::uint8_t> row(width);
+    for (std::uint32_t r = 0; r < height; ++r) {
+        ASSERT_EQ(TIFFReadRawStrip(tiff, r, row.data(), tmsize_t(width)), tmsize_t(width));
+        ASSERT_TRUE(std::equal(row.begin(), row.end(), bytes.begin() + std::ptrdiff_t(r) * width))
+            << "row " << r;
+    }
+    TIFFClose(tiff);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, OutputFileTest,
+                         ::testing::Values(Size{1, 1}, Size{3, 2}, Size{257, 19}, Size{32767, 2},
+                                           Size{40000, 3}, Size{2, 40000}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.width) + "x" +
+                                    std::to_string(info.param.height);
+                         });
+
+}  // namespace
+}  // namespace slabtone::test
