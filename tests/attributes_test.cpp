@@ -70,15 +70,15 @@ const std::vector<AttributeCase> kAttributes = {
     {"width_absent", [](Tags& t) { t.erase(256); }, Failure::primary_attribute_not_found},
     {"width_zero", [](Tags& t) { t.set_long(256, 0); }, Failure::primary_attribute_not_found},
     {"width_short_ok", [](Tags& t) { t.set_short(256, 2); }, std::nullopt},
-    {"width_two_values",
-     [](Tags& t) { t.set(256, [](TiffBuilder& b) { b.shorts(256, {2, 2}); }); },
+    {"width_two_values", [](Tags& t) { t.set(256, [](TiffBuilder& b) {
+                                           b.shorts(256, {2, 2});
+                                       }); },
      Failure::primary_attribute_not_found},
     {"height_absent", [](Tags& t) { t.erase(257); }, Failure::primary_attribute_not_found},
     {"photometric_absent", [](Tags& t) { t.erase(262); }, Failure::primary_attribute_not_found},
     {"photometric_65535", [](Tags& t) { t.set_short(262, 65535); },
      Failure::primary_attribute_not_found},
-    {"photometric_long", [](Tags& t) { t.set_long(262, 1); },
-     Failure::primary_attribute_not_found},
+    {"photometric_long", [](Tags& t) { t.set_long(262, 1); }, Failure::primary_attribute_not_found},
     {"width_2_31", [](Tags& t) { t.set_long(256, 0x80000000u); }, Failure::too_large_image_size},
     {"height_2_31", [](Tags& t) { t.set_long(257, 0xFFFFFFFFu); }, Failure::too_large_image_size},
     {"width_2_31_beats_photometric",
@@ -119,7 +119,9 @@ const std::vector<AttributeCase> kAttributes = {
      [](Tags& t) { t.set(273, [](TiffBuilder& b) { b.raw_entry(273, kRational, 1, {}); }); },
      Failure::strip_offset_not_found},
     {"offsets_one_too_many",
-     [](Tags& t) { t.set(273, [](TiffBuilder& b) { b.longs(273, {8, 8}); }); },
+     [](Tags& t) { t.set(273, [](TiffBuilder& b) {
+                       b.longs(273, {8, 8});
+                   }); },
      Failure::bad_strip_offset_count},
     {"offsets_short_ok", [](Tags& t) { t.set_short(273, 8); }, std::nullopt},
     {"offsets_missing_beats_counts", [](Tags& t) { t.erase(273).erase(279); },
@@ -165,7 +167,9 @@ TEST(Attributes, DeliveredValues) {
 TEST(Attributes, BitsPerSampleDefaultsToOne) {
     for (auto edit : std::vector<std::function<void(Tags&)>>{
              [](Tags& t) { t.erase(258); },
-             [](Tags& t) { t.set(258, [](TiffBuilder& b) { b.shorts(258, {8, 8}); }); }}) {
+             [](Tags& t) { t.set(258, [](TiffBuilder& b) {
+                               b.shorts(258, {8, 8});
+                           }); }}) {
         Tags tags;
         edit(tags);
         tags.set_long(279, 2);  // two rows of one byte each at 1 bit per sample
@@ -200,10 +204,11 @@ INSTANTIATE_TEST_SUITE_P(
     Descriptions, DescriptionTest,
     ::testing::Values(
         DescriptionCase{"absent", [](TiffBuilder&) {}, std::nullopt},
-        DescriptionCase{"count_0", [](TiffBuilder& b) { b.raw_entry(270, kAscii, 0, {'x'}); },
-                        ""},
+        DescriptionCase{"count_0", [](TiffBuilder& b) { b.raw_entry(270, kAscii, 0, {'x'}); }, ""},
         DescriptionCase{"count_4_inline",
-                        [](TiffBuilder& b) { b.raw_entry(270, kAscii, 4, {'a', 'b', 'c', 'd'}); },
+                        [](TiffBuilder& b) {
+                            b.raw_entry(270, kAscii, 4, {'a', 'b', 'c', 'd'});
+                        },
                         "abcd"},
         DescriptionCase{"count_5_at_offset",
                         [](TiffBuilder& b) {
@@ -218,13 +223,16 @@ INSTANTIATE_TEST_SUITE_P(
                         },
                         "1\t2"},
         DescriptionCase{"runs_past_end_of_file",
-                        [](TiffBuilder& b) { b.at_offset(270, kAscii, 100000, 0x7FFFFFF0); },
-                        ""},
+                        [](TiffBuilder& b) { b.at_offset(270, kAscii, 100000, 0x7FFFFFF0); }, ""},
         DescriptionCase{"undefined_type",
-                        [](TiffBuilder& b) { b.raw_entry(270, 7, 4, {'a', 'b', 'c', 0}); },
+                        [](TiffBuilder& b) {
+                            b.raw_entry(270, 7, 4, {'a', 'b', 'c', 0});
+                        },
                         std::nullopt},
         DescriptionCase{"byte_type",
-                        [](TiffBuilder& b) { b.raw_entry(270, 1, 4, {'a', 'b', 'c', 0}); },
+                        [](TiffBuilder& b) {
+                            b.raw_entry(270, 1, 4, {'a', 'b', 'c', 0});
+                        },
                         std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -251,7 +259,7 @@ struct BudgetCase {
 };
 
 class BudgetTest : public ::testing::TestWithParam<BudgetCase> {
-protected:
+  protected:
     void SetUp() override { set_memory_budget(std::uint64_t{64} << 20); }
     void TearDown() override { set_memory_budget(std::nullopt); }
 };

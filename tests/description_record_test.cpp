@@ -42,7 +42,9 @@ struct ParseCase {
     double field7, field8;
 };
 
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ParseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 
@@ -66,8 +68,8 @@ const ParseCase kParses[] = {
     {"no_number", "reconstruction", 1, 2, 3, 4, 5, 6, 7, 8},
     {"third_missing", "10\t20\tx\t40", 10, 20, 3, 4, 5, 6, 7, 8},
     {"more_than_eight", "9 9 9 9 9 9 9 9 9 9", 9, 9, 9, 9, 9, 9, 9, 9},
-    {"spaces_and_newlines_match_tabs", "  11\n\n22   33\t 44 55 66 77 88", 11, 22, 33, 44, 55,
-     66, 77, 88},
+    {"spaces_and_newlines_match_tabs", "  11\n\n22   33\t 44 55 66 77 88", 11, 22, 33, 44, 55, 66,
+     77, 88},
     {"no_separator_needed", "11 22.5-3", 11, 22.5, -3, 4, 5, 6, 7, 8},
     {"integer_field_stops_at_point", "1.5 2 3", 1, 0.5, 2, 3, 5, 6, 7, 8},
     {"hex_float", "1 0x1p-2 0x10", 1, 0.25, 16, 4, 5, 6, 7, 8},

@@ -96,10 +96,21 @@ const std::vector<LookupCase> kLookups = {
     {"other_tag_only", [](TiffBuilder& b) { b.short_tag(301, 5); }, 0xABCD, 0x1ABCD},
     {"single_short", [](TiffBuilder& b) { b.short_tag(300, 65535); }, 65535, 65535},
     {"single_long", [](TiffBuilder& b) { b.long_tag(300, 0x12345678); }, 0xABCD, 0x12345678},
-    {"two_shorts", [](TiffBuilder& b) { b.shorts(300, {1, 2}); }, 0xABCD, 0x1ABCD},
-    {"two_longs", [](TiffBuilder& b) { b.longs(300, {1, 2}); }, 0xABCD, 0x1ABCD},
-    {"rational", [](TiffBuilder& b) { b.raw_entry(300, kRational, 1, {0, 0, 0, 0}); }, 0xABCD,
-     0x1ABCD},
+    {"two_shorts",
+     [](TiffBuilder& b) {
+         b.shorts(300, {1, 2});
+     },
+     0xABCD, 0x1ABCD},
+    {"two_longs",
+     [](TiffBuilder& b) {
+         b.longs(300, {1, 2});
+     },
+     0xABCD, 0x1ABCD},
+    {"rational",
+     [](TiffBuilder& b) {
+         b.raw_entry(300, kRational, 1, {0, 0, 0, 0});
+     },
+     0xABCD, 0x1ABCD},
     {"first_of_two_counts",
      [](TiffBuilder& b) {
          b.short_tag(300, 7);
@@ -130,7 +141,7 @@ TEST(Directory, EntriesPastTheEndReadAsAllOnes) {
     builder.short_tag(300, 5);
     Bytes bytes = builder.build();
     bytes[bytes.size() - 4 - 12 - 2] = 3;  // the entry count
-    bytes.resize(bytes.size() - 4);          // drop the next-directory offset
+    bytes.resize(bytes.size() - 4);        // drop the next-directory offset
     InputFile file = InputFile::from_bytes(bytes);
     TiffDirectory directory(file, kProbeName);
     EXPECT_EQ(directory.read_short_tag(300, 1), 5);

@@ -9,8 +9,7 @@
 namespace slabtone::test {
 namespace {
 
-WindowCalibration calibration(double lac_scale, float lac_offset, double lac_min,
-                              double lac_max) {
+WindowCalibration calibration(double lac_scale, float lac_offset, double lac_min, double lac_max) {
     return {lac_scale, lac_offset, lac_min, 255.0 / (lac_max - lac_min)};
 }
 
@@ -21,7 +20,9 @@ struct SampleCase {
     std::uint8_t byte;
 };
 
-void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SampleCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class QuantiseTest : public ::testing::TestWithParam<SampleCase> {};
 

@@ -32,7 +32,9 @@ std::string variant_name(const Variant& v) {
     return name + (v.noisy ? "_noisy" : "_smooth");
 }
 
-void PrintTo(const Variant& v, std::ostream* os) { *os << variant_name(v); }
+void PrintTo(const Variant& v, std::ostream* os) {
+    *os << variant_name(v);
+}
 
 class LibtiffDecodeTest : public ::testing::TestWithParam<Variant> {};
 
@@ -82,6 +84,38 @@ std::vector<Variant> uncompressed_and_packbits() {
     }
     return variants;
 }
+
+std::vector<Variant> lzw() {
+    std::vector<Variant> variants;
+    for (std::uint16_t predictor : {1, 2}) {
+        for (std::uint16_t bits : {8, 16}) {
+            for (bool big : {false, true}) {
+                for (std::uint16_t fill : {1, 2}) {
+                    for (std::uint32_t rps : {0u, 1u, 16u}) {
+                        for (bool noisy : {true, false}) {
+                            variants.push_back({COMPRESSION_LZW, bits, big, fill, predictor, rps,
+                                                300, 200, noisy});
+                        }
+                    }
+                }
+            }
+        }
+    }
+    // Large single strips pass through every code width and many clears.
+    for (std::uint16_t predictor : {1, 2}) {
+        for (bool noisy : {true, false}) {
+            variants.push_back({COMPRESSION_LZW, 16, false, 1, predictor, 0, 2048, 64, noisy});
+        }
+    }
+    // Packed widths: libtiff has no predictor for them.
+    for (std::uint16_t bits : {4, 12}) {
+        variants.push_back({COMPRESSION_LZW, bits, true, 2, 1, 5, 37, 23, true});
+    }
+    return variants;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lzw, LibtiffDecodeTest, ::testing::ValuesIn(lzw()),
+                         [](const auto& info) { return variant_name(info.param); });
 
 INSTANTIATE_TEST_SUITE_P(Written, LibtiffDecodeTest,
                          ::testing::ValuesIn(uncompressed_and_packbits()),

@@ -38,8 +38,8 @@ TEST_P(OutputFileTest, TenFieldsOneRowPerStripBytesAsTheyAre) {
     write_byte_slice(folder.file("ro0001.tif"), bytes, width, height, description);
 
     std::vector<std::uint8_t> file = read_file(folder.file("ro0001.tif"));
-    EXPECT_EQ(file, expected_output_file(folder.file("expected.tif"), bytes, width, height,
-                                         description));
+    EXPECT_EQ(file,
+              expected_output_file(folder.file("expected.tif"), bytes, width, height, description));
     EXPECT_EQ(tags_of(file), (std::vector<std::uint16_t>{256, 257, 258, 259, 262, 270, 273, 277,
                                                          278, 279, 284, 315}));
 

@@ -32,7 +32,7 @@ std::vector<std::string> names_in(const std::string& folder) {
 }
 
 class ProgramTest : public ::testing::Test {
-protected:
+  protected:
     void put_slice(int slice, const std::vector<std::uint8_t>& bytes) {
         char name[32];
         std::snprintf(name, sizeof name, "rec%04d.tif", slice);
@@ -191,8 +191,7 @@ TEST_F(ProgramTest, OutputNameTakenByAFolderCannotBeWritten) {
     EXPECT_EQ(result.err, "ro0002.tif : cannot write file.\n");
     EXPECT_EQ(result.out, progress(1));
     EXPECT_EQ(names_in(folder_.path()),
-              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif",
-                                        "ro0002.tif"}));
+              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif", "ro0002.tif"}));
 }
 
 TEST_F(ProgramTest, FullDiskLeavesNoIncompleteFile) {
@@ -206,7 +205,9 @@ TEST_F(ProgramTest, FullDiskLeavesNoIncompleteFile) {
     ASSERT_EQ(result.exit_status, 0);
     result = run({"1", "2", "0", "2"}, [] {
         std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {16384, 16384};
+        struct rlimit limit {
+            16384, 16384
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
     });
     EXPECT_EQ(result.exit_status, 1);
@@ -216,8 +217,42 @@ TEST_F(ProgramTest, FullDiskLeavesNoIncompleteFile) {
     // stays, and no temporary file is left.
     EXPECT_EQ(read_file(folder_.file("ro0001.tif")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(names_in(folder_.path()),
-              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif",
-                                        "ro0002.tif"}));
+              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif", "ro0002.tif"}));
+}
+
+TEST_F(ProgramTest, EveryCompressionConvertsToTheSameBytes) {
+    // The same samples stored uncompressed, as LZW (with and without
+    // differencing, big-endian, reversed fill order) and as PackBits.
+    struct Storage {
+        std::uint16_t compression, predictor, fill_order;
+        bool big_endian;
+    };
+    const Storage storages[] = {{1, 1, 1, false}, {5, 1, 1, false},    {5, 2, 1, true},
+                                {5, 2, 2, false}, {32773, 1, 1, true}, {32773, 1, 2, false}};
+    LibtiffImage image;
+    image.width = 300;
+    image.height = 40;
+    image.rows_per_strip = 7;
+    image.description = kExampleRecord;
+    image.samples = phantom_samples(image.width, image.height, 16, 5, true);
+    int slice = 1;
+    for (const Storage& s : storages) {
+        image.compression = s.compression;
+        image.predictor = s.predictor;
+        image.fill_order = s.fill_order;
+        image.big_endian = s.big_endian;
+        char name[32];
+        std::snprintf(name, sizeof name, "rec%04d.tif", slice++);
+        write_with_libtiff(folder_.file(name), image);
+    }
+    ProgramResult result = run({"1", "6", "0.3", "40", "10", "5", "289", "34"});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const auto first = read_file(folder_.file("ro0001.tif"));
+    EXPECT_GT(first.size(), 280u * 30u);
+    for (const char* name :
+         {"ro0002.tif", "ro0003.tif", "ro0004.tif", "ro0005.tif", "ro0006.tif"}) {
+        EXPECT_EQ(read_file(folder_.file(name)), first) << name;
+    }
 }
 
 }  // namespace

@@ -23,7 +23,9 @@ struct RowCase {
     std::uint32_t predictor = 0;
 };
 
-void PrintTo(const RowCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const RowCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RowTest : public ::testing::TestWithParam<RowCase> {};
 
@@ -57,12 +59,18 @@ const RowCase kRows[] = {
     {"fill2_bits16_MM", 16, 1, 1, {0x01, 0x80}, {0x8001}, Order::big, 2},
     {"fill2_bits4", 4, 2, 1, {0x01}, {8, 0}, Order::little, 2},
     {"predictor_bits8", 8, 3, 1, {10, 250, 10}, {10, 4, 14}, Order::little, 0, 2},
-    {"predictor_bits16", 16, 2, 1, {0xFF, 0xFF, 0x02, 0x00}, {0xFFFF, 0x0001}, Order::little, 0,
-     2},
+    {"predictor_bits16", 16, 2, 1, {0xFF, 0xFF, 0x02, 0x00}, {0xFFFF, 0x0001}, Order::little, 0, 2},
     {"predictor_restarts_each_row", 8, 2, 2, {1, 1, 5, 1}, {1, 2, 5, 6}, Order::little, 0, 2},
     {"predictor_width1_untouched", 8, 1, 2, {200, 100}, {200, 100}, Order::little, 0, 2},
-    {"predictor_bits12_wraps", 12, 2, 1, {0xFFF >> 4, (0xF << 4) | 0x0, 0x02}, {0xFFF, 0x001},
-     Order::little, 0, 2},
+    {"predictor_bits12_wraps",
+     12,
+     2,
+     1,
+     {0xFFF >> 4, (0xF << 4) | 0x0, 0x02},
+     {0xFFF, 0x001},
+     Order::little,
+     0,
+     2},
     {"predictor_bits0", 0, 2, 1, {}, {0, 0}, Order::little, 0, 2},
 };
 

@@ -22,7 +22,9 @@ struct StripCase {
     std::uint32_t fill_order = 0;
 };
 
-void PrintTo(const StripCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StripCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StripTest : public ::testing::TestWithParam<StripCase> {};
 
@@ -64,12 +66,30 @@ const StripCase kStrips[] = {
     {"raw_one_long", kRaw, 8, 4, 2, {{1, 2, 3, 4, 5, 6, 7, 8, 9}}, Failure::raw_too_many_codes},
     {"raw_bits0_empty_strip", kRaw, 0, 3, 1, {{}}, Samples{0, 0, 0}},
     {"raw_bits0_nonempty_strip", kRaw, 0, 3, 1, {{1}}, Failure::raw_too_many_codes},
-    {"raw_strips_in_turn", kRaw, 8, 1, 10, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}},
-     Samples{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 4},
-    {"raw_last_strip_long", kRaw, 8, 1, 10, {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11}},
-     Failure::raw_too_many_codes, 4},
-    {"raw_middle_strip_short", kRaw, 8, 1, 10, {{1, 2, 3, 4}, {5, 6, 7}, {9, 10}},
-     Failure::raw_too_few_codes, 4},
+    {"raw_strips_in_turn",
+     kRaw,
+     8,
+     1,
+     10,
+     {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10}},
+     Samples{1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
+     4},
+    {"raw_last_strip_long",
+     kRaw,
+     8,
+     1,
+     10,
+     {{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11}},
+     Failure::raw_too_many_codes,
+     4},
+    {"raw_middle_strip_short",
+     kRaw,
+     8,
+     1,
+     10,
+     {{1, 2, 3, 4}, {5, 6, 7}, {9, 10}},
+     Failure::raw_too_few_codes,
+     4},
     {"packbits_literal", kPackBits, 8, 3, 1, {{2, 0x41, 0x42, 0x43}}, Samples{0x41, 0x42, 0x43}},
     {"packbits_repeat_3", kPackBits, 8, 3, 1, {{254, 0x58}}, Samples{0x58, 0x58, 0x58}},
     {"packbits_repeat_2", kPackBits, 8, 2, 1, {{255, 0x58}}, Samples{0x58, 0x58}},
@@ -77,20 +97,40 @@ const StripCase kStrips[] = {
     {"packbits_literal_128", kPackBits, 8, 128, 1, {literal_128()}, literal_128_samples()},
     {"packbits_noops_skipped", kPackBits, 8, 1, 1, {{128, 128, 0, 0x41}}, Samples{0x41}},
     {"packbits_run_across_rows", kPackBits, 8, 2, 2, {{254, 7, 0, 9}}, Samples{7, 7, 7, 9}},
-    {"packbits_repeat_longer_than_needed", kPackBits, 8, 3, 1, {{252, 1}},
+    {"packbits_repeat_longer_than_needed",
+     kPackBits,
+     8,
+     3,
+     1,
+     {{252, 1}},
      Failure::packbits_too_many_codes},
-    {"packbits_literal_longer_than_needed", kPackBits, 8, 1, 1, {{1, 5, 6}},
+    {"packbits_literal_longer_than_needed",
+     kPackBits,
+     8,
+     1,
+     1,
+     {{1, 5, 6}},
      Failure::packbits_too_many_codes},
-    {"packbits_trailing_noop", kPackBits, 8, 1, 1, {{0, 5, 128}},
-     Failure::packbits_too_many_codes},
+    {"packbits_trailing_noop", kPackBits, 8, 1, 1, {{0, 5, 128}}, Failure::packbits_too_many_codes},
     {"packbits_unread_header", kPackBits, 8, 1, 1, {{0, 5, 3}}, Failure::packbits_too_many_codes},
-    {"packbits_header_last_byte", kPackBits, 8, 2, 1, {{0, 5, 254}},
+    {"packbits_header_last_byte",
+     kPackBits,
+     8,
+     2,
+     1,
+     {{0, 5, 254}},
      Failure::packbits_too_few_codes},
     {"packbits_literal_cut", kPackBits, 8, 3, 1, {{2, 5, 6}}, Failure::packbits_too_few_codes},
     {"packbits_bits0_empty", kPackBits, 0, 2, 1, {{}}, Samples{0, 0}},
     {"packbits_bits0_nonempty", kPackBits, 0, 2, 1, {{128}}, Failure::packbits_too_many_codes},
-    {"packbits_runs_do_not_cross_strips", kPackBits, 8, 2, 2, {{255, 1}, {255, 2}},
-     Samples{1, 1, 2, 2}, 1},
+    {"packbits_runs_do_not_cross_strips",
+     kPackBits,
+     8,
+     2,
+     2,
+     {{255, 1}, {255, 2}},
+     Samples{1, 1, 2, 2},
+     1},
     {"packbits_16bit_big_run", kPackBits, 16, 2, 1, {{253, 0x12}}, Samples{0x1212, 0x1212}},
 };
 
@@ -112,7 +152,9 @@ struct TailCase {
     Order order = Order::little;
 };
 
-void PrintTo(const TailCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TailCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class TailTest : public ::testing::TestWithParam<TailCase> {};
 
@@ -137,10 +179,16 @@ TEST_P(TailTest, MissingBytesFollowTheEndOfFileRules) {
 
 const TailCase kTails[] = {
     {"raw_8bit_missing_is_65535", kRaw, 8, 3, 0, {7}, 3, Samples{7, 65535, 65535}},
-    {"raw_16bit_II_half_missing", kRaw, 16, 2, 0, {0x34, 0x12, 0x12}, 4,
-     Samples{0x1234, 0xFF12}},
-    {"raw_16bit_MM_half_missing", kRaw, 16, 2, 0, {0x12, 0x34, 0x12}, 4,
-     Samples{0x1234, 0xFFFF}, Order::big},
+    {"raw_16bit_II_half_missing", kRaw, 16, 2, 0, {0x34, 0x12, 0x12}, 4, Samples{0x1234, 0xFF12}},
+    {"raw_16bit_MM_half_missing",
+     kRaw,
+     16,
+     2,
+     0,
+     {0x12, 0x34, 0x12},
+     4,
+     Samples{0x1234, 0xFFFF},
+     Order::big},
     {"raw_12bit_missing_is_all_ones", kRaw, 12, 2, 0, {0xAB}, 3, Samples{0xABF, 0xFFF}},
     {"raw_fill_order_2_missing_is_255", kRaw, 8, 2, 2, {0x01}, 2, Samples{0x80, 255}},
     {"raw_still_counts_bytes", kRaw, 8, 2, 0, {}, 1, Failure::raw_too_few_codes},

@@ -52,8 +52,8 @@ std::vector<std::uint8_t> encode_byte_slice(const std::string& output_name,
 
 void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
                       std::uint32_t width, std::uint32_t height, const std::string& description) {
-    std::vector<std::uint8_t> file = encode_byte_slice(output_name, bytes, width, height,
-                                                       description);
+    std::vector<std::uint8_t> file =
+        encode_byte_slice(output_name, bytes, width, height, description);
     if (!store_file_atomically(output_name, file)) fail(output_name, Failure::cannot_write_file);
 }
 

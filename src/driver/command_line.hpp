@@ -35,7 +35,6 @@ struct RunParameters {
 // library's atoi and atof: leading blanks are skipped, conversion stops at
 // the first character that cannot continue the number, and text that is no
 // number counts as 0.
-std::variant<RunParameters, std::string_view> parse_command_line(int argc,
-                                                                 const char* const* argv);
+std::variant<RunParameters, std::string_view> parse_command_line(int argc, const char* const* argv);
 
 }  // namespace slabtone

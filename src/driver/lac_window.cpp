@@ -7,7 +7,8 @@ namespace slabtone {
 bool same_calibration(const WindowCalibration& a, const WindowCalibration& b) noexcept {
     auto bits = [](double value) { return std::bit_cast<std::uint64_t>(value); };
     return bits(a.lac_scale) == bits(b.lac_scale) &&
-           std::bit_cast<std::uint32_t>(a.lac_offset) == std::bit_cast<std::uint32_t>(b.lac_offset) &&
+           std::bit_cast<std::uint32_t>(a.lac_offset) ==
+               std::bit_cast<std::uint32_t>(b.lac_offset) &&
            bits(a.lac_min) == bits(b.lac_min) && bits(a.window_scale) == bits(b.window_scale);
 }
 

@@ -66,10 +66,10 @@ void quantise_slice(const SampleView& view, const WindowCalibration& calibration
                     std::span<std::uint8_t> out, QuantisationTable& cache);
 
 class QuantisationTable {
-public:
+  public:
     const std::array<std::uint8_t, 65536>& for_calibration(const WindowCalibration& calibration);
 
-private:
+  private:
     std::optional<WindowCalibration> built_for_;
     std::array<std::uint8_t, 65536> bytes_{};
 };

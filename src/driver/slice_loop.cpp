@@ -28,9 +28,13 @@ std::vector<std::uint8_t> allocate_byte_image(std::uint64_t size, const std::str
 
 }  // namespace
 
-std::string input_name(std::int64_t slice) { return slice_name("rec%04lld.tif", slice); }
+std::string input_name(std::int64_t slice) {
+    return slice_name("rec%04lld.tif", slice);
+}
 
-std::string output_name(std::int64_t slice) { return slice_name("ro%04lld.tif", slice); }
+std::string output_name(std::int64_t slice) {
+    return slice_name("ro%04lld.tif", slice);
+}
 
 ConvertedSlice convert_slice(std::int64_t slice, const RunParameters& run,
                              DescriptionRecord& record, QuantisationTable& table) {
@@ -63,8 +67,8 @@ void run_slices(const RunParameters& run, std::FILE* out) {
     // 64-bit so that a range ending at the largest slice number ends.
     for (std::int64_t slice = run.sta_ly; slice <= run.dst_ly; ++slice) {
         ConvertedSlice converted = convert_slice(slice, run, record, table);
-        write_byte_slice(converted.output_name, converted.bytes, converted.width,
-                         converted.height, converted.description);
+        write_byte_slice(converted.output_name, converted.bytes, converted.width, converted.height,
+                         converted.description);
         std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
                      converted.output_name.c_str());
         // The line ends in a carriage return only: flush it so that a

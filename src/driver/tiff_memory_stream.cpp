@@ -9,7 +9,9 @@ namespace slabtone {
 
 namespace {
 
-TiffMemoryStream& stream_of(thandle_t handle) { return *static_cast<TiffMemoryStream*>(handle); }
+TiffMemoryStream& stream_of(thandle_t handle) {
+    return *static_cast<TiffMemoryStream*>(handle);
+}
 
 tmsize_t read_proc(thandle_t handle, void* buffer, tmsize_t size) {
     TiffMemoryStream& stream = stream_of(handle);
@@ -57,17 +59,25 @@ toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
     return target;
 }
 
-int close_proc(thandle_t) { return 0; }
+int close_proc(thandle_t) {
+    return 0;
+}
 
-toff_t size_proc(thandle_t handle) { return stream_of(handle).bytes.size(); }
+toff_t size_proc(thandle_t handle) {
+    return stream_of(handle).bytes.size();
+}
 
-int map_proc(thandle_t, void**, toff_t*) { return 0; }
+int map_proc(thandle_t, void**, toff_t*) {
+    return 0;
+}
 
 void unmap_proc(thandle_t, void*, toff_t) {}
 
 }  // namespace
 
-void TiffCloser::operator()(TIFF* tiff) const noexcept { TIFFClose(tiff); }
+void TiffCloser::operator()(TIFF* tiff) const noexcept {
+    TIFFClose(tiff);
+}
 
 TiffHandle open_tiff_stream(const std::string& name, const char* mode, TiffMemoryStream& stream) {
     return TiffHandle(TIFFClientOpen(name.c_str(), mode, &stream, read_proc, write_proc, seek_proc,

@@ -12,7 +12,7 @@
 namespace slabtone {
 
 class TiffMemoryStream {
-public:
+  public:
     std::vector<std::uint8_t> bytes;
     std::uint64_t position = 0;
     bool failed = false;  // a write that could not be stored

@@ -23,7 +23,7 @@ constexpr std::array<std::uint8_t, 256> make_bit_reversal_table() {
 inline constexpr std::array<std::uint8_t, 256> kReversedBits = make_bit_reversal_table();
 
 class EncodedBytes {
-public:
+  public:
     EncodedBytes(const InputFile& file, bool reversed) noexcept
         : cursor_(file), reversed_(reversed) {}
 
@@ -40,7 +40,7 @@ public:
         return value < 0 ? 255 : kReversedBits[static_cast<unsigned>(value)];
     }
 
-private:
+  private:
     FileCursor cursor_;
     bool reversed_;
 };

@@ -62,6 +62,8 @@ SliceError::SliceError(std::string file_name, Failure failure)
     line_ += failure_text(failure_);
 }
 
-void fail(const std::string& file_name, Failure failure) { throw SliceError(file_name, failure); }
+void fail(const std::string& file_name, Failure failure) {
+    throw SliceError(file_name, failure);
+}
 
 }  // namespace slabtone

@@ -61,7 +61,7 @@ std::string_view failure_text(Failure failure);
 // Thrown by the reader and the driver; main prints "<file> : <message>" and
 // exits with status 1.
 class SliceError : public std::exception {
-public:
+  public:
     SliceError(std::string file_name, Failure failure);
 
     const std::string& file_name() const noexcept { return file_name_; }
@@ -70,7 +70,7 @@ public:
     // "<file> : <message>", as printed.
     const char* what() const noexcept override { return line_.c_str(); }
 
-private:
+  private:
     std::string file_name_;
     Failure failure_;
     std::string line_;

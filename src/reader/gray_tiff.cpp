@@ -29,8 +29,7 @@ GraySlice read_gray_tiff(const std::string& path, ReadRequest request) {
     return read_gray_tiff(*file, path, request);
 }
 
-GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
-                         ReadRequest request) {
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name, ReadRequest request) {
     TiffDirectory directory(file, file_name);
     const ImageLayout layout = check_image_attributes(directory, file_name);
 

@@ -41,7 +41,8 @@ ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& 
     if (layout.width == 0) fail(file_name, Failure::primary_attribute_not_found);
     layout.height = directory.read_integer_tag(kImageLength, 0);
     if (layout.height == 0) fail(file_name, Failure::primary_attribute_not_found);
-    std::uint16_t photometric = directory.read_short_tag(kPhotometricInterpretation, kNoPhotometric);
+    std::uint16_t photometric =
+        directory.read_short_tag(kPhotometricInterpretation, kNoPhotometric);
     if (photometric == kNoPhotometric) fail(file_name, Failure::primary_attribute_not_found);
 
     if ((layout.width & kTopBit) != 0 || (layout.height & kTopBit) != 0) {
@@ -62,23 +63,38 @@ ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& 
     }
 
     switch (directory.read_short_tag(kCompression, 1)) {
-        case 1: layout.compression = Compression::none; break;
-        case 5: layout.compression = Compression::lzw; break;
-        case 32773: layout.compression = Compression::packbits; break;
-        default: fail(file_name, Failure::unknown_compression);
+        case 1:
+            layout.compression = Compression::none;
+            break;
+        case 5:
+            layout.compression = Compression::lzw;
+            break;
+        case 32773:
+            layout.compression = Compression::packbits;
+            break;
+        default:
+            fail(file_name, Failure::unknown_compression);
     }
     switch (directory.read_short_tag(kFillOrder, 1)) {
-        case 1: layout.fill_reversed = false; break;
-        case 2: layout.fill_reversed = true; break;
-        default: fail(file_name, Failure::bad_fill_order);
+        case 1:
+            layout.fill_reversed = false;
+            break;
+        case 2:
+            layout.fill_reversed = true;
+            break;
+        default:
+            fail(file_name, Failure::bad_fill_order);
     }
     switch (directory.read_short_tag(kPredictor, 1)) {
-        case 1: layout.predictor_mask = 0; break;
+        case 1:
+            layout.predictor_mask = 0;
+            break;
         case 2:
             layout.predictor_mask =
                 static_cast<std::uint16_t>((std::uint32_t{1} << layout.bits_per_sample) - 1);
             break;
-        default: fail(file_name, Failure::unknown_predictor);
+        default:
+            fail(file_name, Failure::unknown_predictor);
     }
     return layout;
 }

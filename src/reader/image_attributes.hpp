@@ -13,8 +13,8 @@ namespace slabtone {
 enum class Compression { none, lzw, packbits };
 
 struct ImageLayout {
-    std::uint32_t width = 0;   // 1 to 2^31 - 1
-    std::uint32_t height = 0;  // 1 to 2^31 - 1
+    std::uint32_t width = 0;       // 1 to 2^31 - 1
+    std::uint32_t height = 0;      // 1 to 2^31 - 1
     unsigned bits_per_sample = 1;  // 0 to 16
     Compression compression = Compression::none;
     // FillOrder 2: the bits of every stored byte are in reverse order.
@@ -29,7 +29,6 @@ struct ImageLayout {
 ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& file_name);
 
 // The ImageDescription text (ASCII entries only), up to its first NUL.
-std::optional<std::string> read_description(TiffDirectory& directory,
-                                            const std::string& file_name);
+std::optional<std::string> read_description(TiffDirectory& directory, const std::string& file_name);
 
 }  // namespace slabtone

@@ -13,7 +13,7 @@
 namespace slabtone {
 
 class InputFile {
-public:
+  public:
     // nullopt when the file cannot be opened for reading. A file whose
     // contents cannot be read (a folder, a read error) counts as ending where
     // the reading stopped.
@@ -33,7 +33,7 @@ public:
         return position <= bytes_.size() && count <= bytes_.size() - position;
     }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
 };
 
@@ -41,7 +41,7 @@ private:
 // still advances; once past the end, every later read is past it too, so this
 // matches a C stream whose position stops at the end.
 class FileCursor {
-public:
+  public:
     explicit FileCursor(const InputFile& file, std::uint64_t position = 0) noexcept
         : file_(&file), position_(position) {}
 
@@ -51,7 +51,7 @@ public:
     std::uint64_t position() const noexcept { return position_; }
     const InputFile& file() const noexcept { return *file_; }
 
-private:
+  private:
     const InputFile* file_;
     std::uint64_t position_;
 };

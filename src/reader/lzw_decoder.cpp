@@ -2,7 +2,9 @@
 
 namespace slabtone {
 
-void LzwDecoder::fail_with(Failure failure) const { fail(*file_name_, failure); }
+void LzwDecoder::fail_with(Failure failure) const {
+    fail(*file_name_, failure);
+}
 
 bool LzwDecoder::try_take_code(unsigned width, unsigned& code) {
     while (reader_.bit_count < width) {

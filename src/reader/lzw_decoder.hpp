@@ -20,7 +20,7 @@
 namespace slabtone {
 
 class LzwDecoder {
-public:
+  public:
     LzwDecoder(EncodedBytes bytes, const std::string& file_name) noexcept
         : bytes_(bytes), file_name_(&file_name) {}
 
@@ -33,7 +33,7 @@ public:
 
     void end_strip();
 
-private:
+  private:
     static constexpr unsigned kClearCode = 256;
     static constexpr unsigned kEndCode = 257;
     static constexpr unsigned kFirstEntry = 258;

@@ -14,7 +14,7 @@
 namespace slabtone {
 
 class PackBitsDecoder {
-public:
+  public:
     PackBitsDecoder(EncodedBytes bytes, const std::string& file_name) noexcept
         : bytes_(bytes), file_name_(&file_name) {}
 
@@ -48,7 +48,7 @@ public:
         if (run_count_ != 0 || bytes_left_ != 0) too_many_codes();
     }
 
-private:
+  private:
     // One encoded byte of the strip; -1 when it lies past the end of the
     // file, which a literal or repeat run delivers as 65535.
     int counted_byte() {

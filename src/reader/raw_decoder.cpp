@@ -4,8 +4,12 @@
 
 namespace slabtone {
 
-void RawDecoder::too_few_codes() const { fail(*file_name_, Failure::raw_too_few_codes); }
+void RawDecoder::too_few_codes() const {
+    fail(*file_name_, Failure::raw_too_few_codes);
+}
 
-void RawDecoder::too_many_codes() const { fail(*file_name_, Failure::raw_too_many_codes); }
+void RawDecoder::too_many_codes() const {
+    fail(*file_name_, Failure::raw_too_many_codes);
+}
 
 }  // namespace slabtone

@@ -10,7 +10,7 @@
 namespace slabtone {
 
 class RawDecoder {
-public:
+  public:
     RawDecoder(EncodedBytes bytes, const std::string& file_name) noexcept
         : bytes_(bytes), file_name_(&file_name) {}
 
@@ -28,7 +28,7 @@ public:
         if (bytes_left_ != 0) too_many_codes();
     }
 
-private:
+  private:
     [[noreturn]] void too_few_codes() const;
     [[noreturn]] void too_many_codes() const;
 

@@ -17,7 +17,9 @@ template <class Decoder>
 void fill_row(Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned bits,
               ByteOrder byte_order) {
     switch (bits) {
-        case 0: std::fill(row, row + width, std::uint16_t{0}); return;
+        case 0:
+            std::fill(row, row + width, std::uint16_t{0});
+            return;
         case 8:
             for (std::uint32_t i = 0; i < width; ++i) row[i] = decoder.next_byte();
             return;
@@ -30,7 +32,8 @@ void fill_row(Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigne
                                                         : (first << 8) | second);
             }
             return;
-        default: break;
+        default:
+            break;
     }
     // Packed samples, most significant bit first. Every row starts on a byte
     // boundary: the unused bits of its last byte are dropped.

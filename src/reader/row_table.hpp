@@ -9,7 +9,7 @@
 namespace slabtone {
 
 class RowTable {
-public:
+  public:
     RowTable() = default;
     // The samples are left unset (and their pages untouched) until written.
     // Returns an empty table when the memory cannot be had.
@@ -26,7 +26,7 @@ public:
         return samples_.get() + static_cast<std::size_t>(r) * width_;
     }
 
-private:
+  private:
     std::uint32_t width_ = 0;
     std::uint32_t height_ = 0;
     std::unique_ptr<std::uint16_t[]> samples_;

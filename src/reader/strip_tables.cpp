@@ -41,16 +41,16 @@ StripTables read_strip_tables(TiffDirectory& directory, std::uint32_t height,
     StripTables tables;
     tables.rows_per_strip = directory.read_integer_tag(kRowsPerStrip, height);
     if (tables.rows_per_strip == 0) fail(file_name, Failure::bad_rows_per_strip);
-    tables.strips_per_image = height / tables.rows_per_strip +
-                              (height % tables.rows_per_strip != 0 ? 1u : 0u);
-    tables.offsets = read_strip_entry(
-        directory, kStripOffsets, tables.strips_per_image, file_name,
-        {Failure::strip_offset_allocation, Failure::bad_strip_offset_count,
-         Failure::strip_offset_not_found});
-    tables.byte_counts = read_strip_entry(
-        directory, kStripByteCounts, tables.strips_per_image, file_name,
-        {Failure::strip_bytes_allocation, Failure::bad_strip_bytes_count,
-         Failure::strip_bytes_not_found});
+    tables.strips_per_image =
+        height / tables.rows_per_strip + (height % tables.rows_per_strip != 0 ? 1u : 0u);
+    tables.offsets =
+        read_strip_entry(directory, kStripOffsets, tables.strips_per_image, file_name,
+                         {Failure::strip_offset_allocation, Failure::bad_strip_offset_count,
+                          Failure::strip_offset_not_found});
+    tables.byte_counts =
+        read_strip_entry(directory, kStripByteCounts, tables.strips_per_image, file_name,
+                         {Failure::strip_bytes_allocation, Failure::bad_strip_bytes_count,
+                          Failure::strip_bytes_not_found});
     return tables;
 }
 

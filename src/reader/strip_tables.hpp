@@ -12,7 +12,7 @@ namespace slabtone {
 // image on demand: a value that lies past the end of the file reads as all
 // ones, exactly as a sequential read would deliver it.
 class StripTable {
-public:
+  public:
     StripTable() = default;
     StripTable(const InputFile& file, ByteOrder order, std::uint64_t position, bool short_values)
         : file_(&file), order_(order), position_(position), short_values_(short_values) {}
@@ -27,7 +27,7 @@ public:
         return numbers.read_u32();
     }
 
-private:
+  private:
     const InputFile* file_ = nullptr;
     ByteOrder order_ = ByteOrder::little;
     std::uint64_t position_ = 0;

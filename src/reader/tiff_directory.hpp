@@ -36,7 +36,7 @@ constexpr std::uint16_t combine_u16(int high, int low) noexcept {
 // Reads numbers in the file's byte order from a cursor. Past the end of the
 // file a 16-bit number comes out as 65535 and a 32-bit one as 4294967295.
 class NumberReader {
-public:
+  public:
     NumberReader(const InputFile& file, ByteOrder order) noexcept : cursor_(file), order_(order) {}
 
     std::uint16_t read_u16() noexcept {
@@ -57,13 +57,13 @@ public:
     FileCursor& cursor() noexcept { return cursor_; }
     ByteOrder order() const noexcept { return order_; }
 
-private:
+  private:
     FileCursor cursor_;
     ByteOrder order_;
 };
 
 class TiffDirectory {
-public:
+  public:
     // Checks the header and takes the directory offset; throws "bad magic
     // number." for anything but "II" or "MM" followed by 42.
     TiffDirectory(const InputFile& file, const std::string& file_name);
@@ -82,7 +82,7 @@ public:
     // Reads on from where the last lookup left the position.
     NumberReader& numbers() noexcept { return numbers_; }
 
-private:
+  private:
     NumberReader numbers_;
     std::uint32_t directory_offset_ = 0;
 };

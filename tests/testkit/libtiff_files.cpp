@@ -148,8 +148,8 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::vector<std::uint16_t> phantom_samples(std::uint32_t width, std::uint32_t height,
-                                           unsigned bits, std::uint32_t seed, bool noisy) {
+std::vector<std::uint16_t> phantom_samples(std::uint32_t width, std::uint32_t height, unsigned bits,
+                                           std::uint32_t seed, bool noisy) {
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, noisy ? 400.0 : 3.0);
     const double max_value = std::ldexp(1.0, int(bits)) - 1;

@@ -15,8 +15,8 @@ struct LibtiffImage {
     std::uint16_t predictor = 1;
     std::uint16_t fill_order = 1;
     bool big_endian = false;
-    std::uint32_t rows_per_strip = 0;  // 0: the whole image in one strip
-    std::string description;           // empty: none
+    std::uint32_t rows_per_strip = 0;    // 0: the whole image in one strip
+    std::string description;             // empty: none
     std::vector<std::uint16_t> samples;  // width * height, row after row
 };
 
@@ -39,7 +39,7 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 
 // Deterministic CT-like test samples: a disc of smooth structure plus noise,
 // limited to `bits`.
-std::vector<std::uint16_t> phantom_samples(std::uint32_t width, std::uint32_t height,
-                                           unsigned bits, std::uint32_t seed, bool noisy);
+std::vector<std::uint16_t> phantom_samples(std::uint32_t width, std::uint32_t height, unsigned bits,
+                                           std::uint32_t seed, bool noisy);
 
 }  // namespace slabtone::test

@@ -8,7 +8,8 @@
 namespace slabtone::test {
 
 TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "slabtone-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "slabtone-test-XXXXXX").string();
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

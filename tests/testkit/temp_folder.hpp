@@ -7,7 +7,7 @@ namespace slabtone::test {
 // A fresh folder under the system's temporary folder, removed with all its
 // contents when the object goes.
 class TempFolder {
-public:
+  public:
     TempFolder();
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
@@ -16,7 +16,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 

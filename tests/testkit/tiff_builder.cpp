@@ -57,7 +57,9 @@ TiffBuilder& TiffBuilder::at_offset(std::uint16_t tag, std::uint16_t type, std::
     return raw_entry(tag, type, count, u32(offset));
 }
 
-std::uint32_t TiffBuilder::next_data_offset() const { return 8 + std::uint32_t(data_.size()); }
+std::uint32_t TiffBuilder::next_data_offset() const {
+    return 8 + std::uint32_t(data_.size());
+}
 
 std::uint32_t TiffBuilder::add_data(const std::vector<std::uint8_t>& bytes) {
     std::uint32_t offset = next_data_offset();

@@ -14,7 +14,7 @@ enum class Order { little, big };
 enum : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
 
 class TiffBuilder {
-public:
+  public:
     explicit TiffBuilder(Order order = Order::little) : order_(order) {}
 
     // An entry whose 4-byte value field is given as it stands (numbers in
@@ -41,7 +41,7 @@ public:
     std::vector<std::uint8_t> u16(std::uint32_t value) const;
     std::vector<std::uint8_t> u32(std::uint32_t value) const;
 
-private:
+  private:
     struct Entry {
         std::uint16_t tag;
         std::uint16_t type;
