@@ -3,7 +3,6 @@
 #include "failure.hpp"
 #include "image_attributes.hpp"
 #include "memory_budget.hpp"
-#include "row_assembly.hpp"
 #include "strip_tables.hpp"
 #include "tiff_directory.hpp"
 
@@ -11,12 +10,13 @@ namespace slabtone {
 
 namespace {
 
-RowTable allocate_rows(std::uint32_t width, std::uint32_t height, const std::string& file_name) {
+RowTable allocate_rows(std::uint32_t width, std::uint32_t height, RowTable recycled,
+                       const std::string& file_name) {
     // Counted as the classic layout takes it: a pointer per row and two
     // bytes per sample.
     auto per_row = std::uint64_t{width} * 2 + sizeof(void*);
     if (!budgeted_bytes(height, per_row)) fail(file_name, Failure::cell_allocation);
-    RowTable rows = RowTable::allocate(width, height);
+    RowTable rows = RowTable::allocate(width, height, std::move(recycled));
     if (rows.empty()) fail(file_name, Failure::cell_allocation);
     return rows;
 }
@@ -24,12 +24,25 @@ RowTable allocate_rows(std::uint32_t width, std::uint32_t height, const std::str
 }  // namespace
 
 GraySlice read_gray_tiff(const std::string& path, ReadRequest request) {
-    std::optional<InputFile> file = InputFile::load(path);
-    if (!file) fail(path, Failure::file_not_found);
-    return read_gray_tiff(*file, path, request);
+    ReaderBuffers buffers;
+    return read_gray_tiff(path, buffers, request);
 }
 
-GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name, ReadRequest request) {
+GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRequest request) {
+    std::optional<InputFile> file = InputFile::load(path, std::move(buffers.file));
+    if (!file) fail(path, Failure::file_not_found);
+    buffers.file = std::move(*file);
+    return read_gray_tiff(buffers.file, path, buffers, request);
+}
+
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReadRequest request) {
+    ReaderBuffers buffers;
+    return read_gray_tiff(file, file_name, buffers, request);
+}
+
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReaderBuffers& buffers, ReadRequest request) {
     TiffDirectory directory(file, file_name);
     const ImageLayout layout = check_image_attributes(directory, file_name);
 
@@ -40,9 +53,10 @@ GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name, Re
     if (request.description) slice.description = read_description(directory, file_name);
     if (!request.rows) return slice;
 
-    slice.rows = allocate_rows(layout.width, layout.height, file_name);
+    slice.rows = allocate_rows(layout.width, layout.height, std::move(buffers.rows), file_name);
     const StripTables tables = read_strip_tables(directory, layout.height, file_name);
-    assemble_rows(file, file_name, layout, tables, directory.byte_order(), slice.rows);
+    assemble_rows(file, file_name, layout, tables, directory.byte_order(), slice.rows,
+                  buffers.scratch, request.path);
     return slice;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "input_file.hpp"
+#include "row_assembly.hpp"
 #include "row_table.hpp"
 
 namespace slabtone {
@@ -26,13 +27,27 @@ struct GraySlice {
 struct ReadRequest {
     bool description = true;
     bool rows = true;
+    DecodePath path = DecodePath::fast;
+};
+
+// Memory a caller may keep from one slice to the next, so that a run does
+// not allocate and fault in fresh pages for every slice. Give the rows of a
+// slice back (buffers.rows = std::move(slice.rows)) once done with them.
+struct ReaderBuffers {
+    InputFile file;
+    RowTable rows;
+    AssemblyScratch scratch;
 };
 
 // Throws SliceError naming `path` when the file cannot be read as a slice.
 GraySlice read_gray_tiff(const std::string& path, ReadRequest request = {});
+GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers,
+                         ReadRequest request = {});
 
 // The same for a file already in memory; `file_name` goes into messages.
 GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
                          ReadRequest request = {});
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReaderBuffers& buffers, ReadRequest request = {});
 
 }  // namespace slabtone

@@ -4,15 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <utility>
+#include <cstring>
 
 namespace slabtone {
 
 namespace {
 
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -21,46 +22,57 @@ class FileDescriptor {
     }
     int get() const noexcept { return fd_; }
 
-  private:
+private:
     int fd_;
 };
 
-// Reads until the end of the file or the first error; what was read counts.
-void read_all(int fd, std::vector<std::uint8_t>& bytes, std::size_t expected) {
-    bytes.resize(expected > 0 ? expected : 1 << 16);
-    std::size_t filled = 0;
-    for (;;) {
-        if (filled == bytes.size()) {
-            // The file grew, or its size was unknown: read on in larger steps.
-            bytes.resize(bytes.size() * 2);
-        }
-        ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    bytes.resize(filled);
-}
-
 }  // namespace
 
-std::optional<InputFile> InputFile::load(const std::string& path) {
+void InputFile::reserve(std::size_t bytes) {
+    if (bytes + kPadding <= capacity_) return;
+    // Not value-initialised: the read fills it.
+    std::unique_ptr<std::uint8_t[]> larger(new std::uint8_t[bytes + kPadding]);
+    if (size_ > 0) std::memcpy(larger.get(), storage_.get(), size_);
+    storage_ = std::move(larger);
+    capacity_ = bytes + kPadding;
+}
+
+std::optional<InputFile> InputFile::load(const std::string& path, InputFile recycled) {
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return std::nullopt;
-    // A folder opens but cannot be read: it comes out as an empty file.
     struct stat info {};
     std::size_t expected = 0;
     if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
         expected = static_cast<std::size_t>(info.st_size);
     }
-    InputFile file;
-    read_all(fd.get(), file.bytes_, expected);
+    InputFile file = std::move(recycled);
+    file.size_ = 0;
+    // One byte more than expected, to see the end of the file in one read.
+    file.reserve(std::max<std::size_t>(expected + 1, 4096));
+    // Until the end of the file or the first error (a folder opens but cannot
+    // be read: it comes out as an empty file); what was read counts.
+    for (;;) {
+        if (file.size_ + kPadding == file.capacity_) file.reserve(file.capacity_ * 2);
+        ssize_t got = ::read(fd.get(), file.storage_.get() + file.size_,
+                             file.capacity_ - kPadding - file.size_);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        file.size_ += static_cast<std::size_t>(got);
+    }
+    std::memset(file.storage_.get() + file.size_, 0, kPadding);
     return file;
 }
 
-InputFile InputFile::from_bytes(std::vector<std::uint8_t> bytes) {
+std::optional<InputFile> InputFile::load(const std::string& path) {
+    return load(path, InputFile());
+}
+
+InputFile InputFile::from_bytes(const std::vector<std::uint8_t>& bytes) {
     InputFile file;
-    file.bytes_ = std::move(bytes);
+    file.reserve(bytes.size());
+    if (!bytes.empty()) std::memcpy(file.storage_.get(), bytes.data(), bytes.size());
+    file.size_ = bytes.size();
+    std::memset(file.storage_.get() + file.size_, 0, kPadding);
     return file;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -13,35 +14,51 @@
 namespace slabtone {
 
 class InputFile {
-  public:
+public:
+    // Zero bytes kept after the end of the file, so that bulk decoders may
+    // load whole words at any position inside it.
+    static constexpr std::size_t kPadding = 16;
+
+    InputFile() = default;
+
     // nullopt when the file cannot be opened for reading. A file whose
     // contents cannot be read (a folder, a read error) counts as ending where
-    // the reading stopped.
+    // the reading stopped. The memory of `recycled` is reused when it is
+    // large enough.
+    static std::optional<InputFile> load(const std::string& path, InputFile recycled);
     static std::optional<InputFile> load(const std::string& path);
-    static InputFile from_bytes(std::vector<std::uint8_t> bytes);
+    static InputFile from_bytes(const std::vector<std::uint8_t>& bytes);
 
-    std::uint64_t size() const noexcept { return bytes_.size(); }
-    std::span<const std::uint8_t> bytes() const noexcept { return bytes_; }
+    std::uint64_t size() const noexcept { return size_; }
+    std::span<const std::uint8_t> bytes() const noexcept { return {storage_.get(), size_}; }
+    // The bytes from `position` on; kPadding readable bytes follow the end.
+    const std::uint8_t* at(std::uint64_t position) const noexcept {
+        return storage_.get() + position;
+    }
 
     // The byte at `position` (0 to 255), or -1 at or past the end.
     int byte_at(std::uint64_t position) const noexcept {
-        return position < bytes_.size() ? bytes_[position] : -1;
+        return position < size_ ? storage_[position] : -1;
     }
 
     // True when every byte of [position, position + count) is in the file.
     bool holds(std::uint64_t position, std::uint64_t count) const noexcept {
-        return position <= bytes_.size() && count <= bytes_.size() - position;
+        return position <= size_ && count <= size_ - position;
     }
 
-  private:
-    std::vector<std::uint8_t> bytes_;
+private:
+    void reserve(std::size_t bytes);
+
+    std::unique_ptr<std::uint8_t[]> storage_;
+    std::size_t capacity_ = 0;  // bytes of storage_, padding included
+    std::size_t size_ = 0;
 };
 
 // A read position in an InputFile. Reading at or past the end yields -1 and
 // still advances; once past the end, every later read is past it too, so this
 // matches a C stream whose position stops at the end.
 class FileCursor {
-  public:
+public:
     explicit FileCursor(const InputFile& file, std::uint64_t position = 0) noexcept
         : file_(&file), position_(position) {}
 
@@ -51,7 +68,7 @@ class FileCursor {
     std::uint64_t position() const noexcept { return position_; }
     const InputFile& file() const noexcept { return *file_; }
 
-  private:
+private:
     const InputFile* file_;
     std::uint64_t position_;
 };

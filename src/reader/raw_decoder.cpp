@@ -13,3 +13,14 @@ void RawDecoder::too_many_codes() const {
 }
 
 }  // namespace slabtone
+
+#include "bulk_decoders.hpp"
+
+namespace slabtone {
+
+void check_raw_strip(std::uint32_t byte_count, std::uint64_t needed, const std::string& file_name) {
+    if (byte_count < needed) fail(file_name, Failure::raw_too_few_codes);
+    if (byte_count > needed) fail(file_name, Failure::raw_too_many_codes);
+}
+
+}  // namespace slabtone

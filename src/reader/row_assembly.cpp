@@ -1,7 +1,12 @@
 #include "row_assembly.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <optional>
 
+#include "bulk_decoders.hpp"
 #include "lzw_decoder.hpp"
 #include "packbits_decoder.hpp"
 #include "raw_decoder.hpp"
@@ -10,6 +15,44 @@ namespace slabtone {
 
 namespace {
 
+struct StripSpan {
+    std::uint32_t first_row;
+    std::uint32_t rows;
+    std::uint32_t offset;
+    std::uint32_t byte_count;
+};
+
+// Predictor 2 stores each sample as the difference from its left neighbour,
+// modulo 2^bits.
+void undo_differencing(std::uint16_t* row, std::uint32_t width, std::uint16_t mask) {
+    for (std::uint32_t i = 1; i < width; ++i) {
+        row[i] = static_cast<std::uint16_t>((row[i] + row[i - 1]) & mask);
+    }
+}
+
+// Packed samples, most significant bit first, from one row's bytes. Every
+// row starts on a byte boundary: the unused bits of its last byte are
+// dropped. `next` yields the row's bytes one by one.
+template <class NextByte>
+void unpack_row(NextByte&& next, std::uint16_t* row, std::uint32_t width, unsigned bits) {
+    std::uint32_t byte = 0;
+    unsigned bits_left = 0;
+    for (std::uint32_t i = 0; i < width; ++i) {
+        std::uint32_t sample = 0;
+        for (unsigned k = 0; k < bits; ++k) {
+            if (bits_left == 0) {
+                byte = next() & 0xFFu;
+                bits_left = 8;
+            }
+            --bits_left;
+            sample = (sample << 1) | ((byte >> bits_left) & 1u);
+        }
+        row[i] = static_cast<std::uint16_t>(sample);
+    }
+}
+
+// ---- Byte at a time ----
+
 // One row's samples from the decoded byte stream. Values are the decoders'
 // 16-bit results: a byte past the end of the file may arrive as 65535, and
 // the rules below apply to it unchanged.
@@ -17,9 +60,7 @@ template <class Decoder>
 void fill_row(Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned bits,
               ByteOrder byte_order) {
     switch (bits) {
-        case 0:
-            std::fill(row, row + width, std::uint16_t{0});
-            return;
+        case 0: std::fill(row, row + width, std::uint16_t{0}); return;
         case 8:
             for (std::uint32_t i = 0; i < width; ++i) row[i] = decoder.next_byte();
             return;
@@ -32,70 +73,157 @@ void fill_row(Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigne
                                                         : (first << 8) | second);
             }
             return;
-        default:
-            break;
-    }
-    // Packed samples, most significant bit first. Every row starts on a byte
-    // boundary: the unused bits of its last byte are dropped.
-    std::uint32_t byte = 0;
-    unsigned bits_left = 0;
-    for (std::uint32_t i = 0; i < width; ++i) {
-        std::uint32_t sample = 0;
-        for (unsigned k = 0; k < bits; ++k) {
-            if (bits_left == 0) {
-                byte = decoder.next_byte() & 0xFFu;
-                bits_left = 8;
-            }
-            --bits_left;
-            sample = (sample << 1) | ((byte >> bits_left) & 1u);
-        }
-        row[i] = static_cast<std::uint16_t>(sample);
-    }
-}
-
-// Predictor 2 stores each sample as the difference from its left neighbour,
-// modulo 2^bits.
-void undo_differencing(std::uint16_t* row, std::uint32_t width, std::uint16_t mask) {
-    for (std::uint32_t i = 1; i < width; ++i) {
-        row[i] = static_cast<std::uint16_t>((row[i] + row[i - 1]) & mask);
+        default: unpack_row([&] { return std::uint32_t{decoder.next_byte()}; }, row, width, bits);
     }
 }
 
 template <class Decoder>
-void assemble_with(Decoder decoder, const ImageLayout& layout, const StripTables& tables,
-                   ByteOrder byte_order, RowTable& rows) {
-    const std::uint32_t rows_per_strip = tables.rows_per_strip;
-    for (std::uint32_t r = 0; r < layout.height; ++r) {
-        std::uint16_t* row = rows.row(r);
-        if (r % rows_per_strip == 0) {
-            std::uint32_t strip = r / rows_per_strip;
-            decoder.begin_strip(tables.offsets[strip], tables.byte_counts[strip]);
+void exact_strip(Decoder& decoder, const StripSpan& strip, const ImageLayout& layout,
+                 ByteOrder byte_order, RowTable& rows) {
+    decoder.begin_strip(strip.offset, strip.byte_count);
+    for (std::uint32_t r = strip.first_row; r < strip.first_row + strip.rows; ++r) {
+        fill_row(decoder, rows.row(r), layout.width, layout.bits_per_sample, byte_order);
+    }
+    decoder.end_strip();
+}
+
+// The byte-at-a-time decoder for the layout, made when first needed.
+class ExactDecoders {
+public:
+    ExactDecoders(const InputFile& file, const std::string& file_name, const ImageLayout& layout)
+        : bytes_(file, layout.fill_reversed), file_name_(file_name), layout_(layout) {}
+
+    void decode(const StripSpan& strip, ByteOrder byte_order, RowTable& rows) {
+        switch (layout_.compression) {
+            case Compression::none:
+                if (!raw_) raw_.emplace(bytes_, file_name_);
+                exact_strip(*raw_, strip, layout_, byte_order, rows);
+                break;
+            case Compression::packbits:
+                if (!packbits_) packbits_.emplace(bytes_, file_name_);
+                exact_strip(*packbits_, strip, layout_, byte_order, rows);
+                break;
+            case Compression::lzw:
+                // The code tables are 12 KiB: keep them off the stack.
+                if (!lzw_) lzw_ = std::make_unique<LzwDecoder>(bytes_, file_name_);
+                exact_strip(*lzw_, strip, layout_, byte_order, rows);
+                break;
         }
-        fill_row(decoder, row, layout.width, layout.bits_per_sample, byte_order);
-        if (r + 1 == layout.height || (r + 1) % rows_per_strip == 0) decoder.end_strip();
-        if (layout.predictor_mask != 0 && layout.width >= 2) {
-            undo_differencing(row, layout.width, layout.predictor_mask);
+    }
+
+private:
+    EncodedBytes bytes_;
+    const std::string& file_name_;
+    const ImageLayout& layout_;
+    std::optional<RawDecoder> raw_;
+    std::optional<PackBitsDecoder> packbits_;
+    std::unique_ptr<LzwDecoder> lzw_;
+};
+
+// ---- In bulk ----
+
+std::uint64_t row_bytes_of(const ImageLayout& layout) {
+    return (std::uint64_t{layout.width} * layout.bits_per_sample + 7) / 8;
+}
+
+// Samples of 16 bits decoded in place in the row table: put them in the
+// machine's byte order.
+void to_native_order(std::uint16_t* samples, std::size_t count, ByteOrder byte_order) {
+    const bool file_little = byte_order == ByteOrder::little;
+    const bool native_little = std::endian::native == std::endian::little;
+    if (file_little == native_little) return;
+    for (std::size_t i = 0; i < count; ++i) samples[i] = __builtin_bswap16(samples[i]);
+}
+
+void bytes_to_rows(const std::uint8_t* decoded, const StripSpan& strip, const ImageLayout& layout,
+                   RowTable& rows) {
+    const std::uint64_t row_bytes = row_bytes_of(layout);
+    for (std::uint32_t r = 0; r < strip.rows; ++r) {
+        std::uint16_t* row = rows.row(strip.first_row + r);
+        const std::uint8_t* in = decoded + r * row_bytes;
+        if (layout.bits_per_sample == 8) {
+            std::copy(in, in + layout.width, row);
+        } else {
+            unpack_row([&] { return std::uint32_t{*in++}; }, row, layout.width,
+                       layout.bits_per_sample);
         }
+    }
+}
+
+void fast_strip(const InputFile& file, const std::string& file_name, const StripSpan& strip,
+                const ImageLayout& layout, ByteOrder byte_order, RowTable& rows,
+                AssemblyScratch& scratch) {
+    const unsigned bits = layout.bits_per_sample;
+    const std::uint64_t needed = std::uint64_t{strip.rows} * row_bytes_of(layout);
+    const std::uint8_t* encoded = file.at(strip.offset);
+    if (layout.fill_reversed) {
+        // FillOrder 2 describes the stored bytes: reverse them before
+        // decoding (the copy keeps the padding the decoders may read).
+        scratch.encoded.resize(std::size_t{strip.byte_count} + InputFile::kPadding);
+        std::transform(encoded, encoded + strip.byte_count + InputFile::kPadding,
+                       scratch.encoded.begin(), [](std::uint8_t b) { return kReversedBits[b]; });
+        encoded = scratch.encoded.data();
+    }
+
+    // 16-bit rows are decoded straight into the row table, which is one
+    // block of exactly those bytes (with slack after it).
+    std::uint8_t* target = nullptr;
+    if (bits == 16) {
+        target = rows.bytes() + std::size_t{strip.first_row} * layout.width * 2;
+    } else if (bits != 0) {
+        scratch.decoded.resize(needed + RowTable::kSlackBytes);
+        target = scratch.decoded.data();
+    }
+    switch (layout.compression) {
+        case Compression::none:
+            check_raw_strip(strip.byte_count, needed, file_name);
+            if (bits == 16) {
+                std::memcpy(target, encoded, needed);
+            } else {
+                target = const_cast<std::uint8_t*>(encoded);
+            }
+            break;
+        case Compression::packbits:
+            decode_packbits_strip(encoded, strip.byte_count, needed, target, file_name);
+            break;
+        case Compression::lzw:
+            decode_lzw_strip(encoded, strip.byte_count, needed, target, file_name);
+            break;
+    }
+
+    if (bits == 16) {
+        to_native_order(rows.row(strip.first_row), std::size_t{strip.rows} * layout.width,
+                        byte_order);
+    } else if (bits == 0) {
+        std::fill(rows.row(strip.first_row), rows.row(strip.first_row) +
+                                                 std::size_t{strip.rows} * layout.width,
+                  std::uint16_t{0});
+    } else {
+        bytes_to_rows(target, strip, layout, rows);
     }
 }
 
 }  // namespace
 
 void assemble_rows(const InputFile& file, const std::string& file_name, const ImageLayout& layout,
-                   const StripTables& tables, ByteOrder byte_order, RowTable& rows) {
-    EncodedBytes bytes(file, layout.fill_reversed);
-    switch (layout.compression) {
-        case Compression::none:
-            assemble_with(RawDecoder(bytes, file_name), layout, tables, byte_order, rows);
-            break;
-        case Compression::packbits:
-            assemble_with(PackBitsDecoder(bytes, file_name), layout, tables, byte_order, rows);
-            break;
-        case Compression::lzw: {
-            // The code tables are 12 KiB: keep them off the stack.
-            auto decoder = std::make_unique<LzwDecoder>(bytes, file_name);
-            assemble_with<LzwDecoder&>(*decoder, layout, tables, byte_order, rows);
-            break;
+                   const StripTables& tables, ByteOrder byte_order, RowTable& rows,
+                   AssemblyScratch& scratch, DecodePath path) {
+    ExactDecoders exact(file, file_name, layout);
+    const std::uint32_t rows_per_strip = tables.rows_per_strip;
+    for (std::uint32_t s = 0; s < tables.strips_per_image; ++s) {
+        // s < ceil(height / rows_per_strip), so the first row is below height.
+        const auto first_row = static_cast<std::uint32_t>(std::uint64_t{s} * rows_per_strip);
+        const StripSpan strip{first_row, std::min(rows_per_strip, layout.height - first_row),
+                              tables.offsets[s], tables.byte_counts[s]};
+        if (path == DecodePath::fast && file.holds(strip.offset, strip.byte_count)) {
+            fast_strip(file, file_name, strip, layout, byte_order, rows, scratch);
+        } else {
+            exact.decode(strip, byte_order, rows);
+        }
+        if (layout.predictor_mask != 0 && layout.width >= 2) {
+            for (std::uint32_t r = strip.first_row; r < strip.first_row + strip.rows; ++r) {
+                undo_differencing(rows.row(r), layout.width, layout.predictor_mask);
+            }
         }
     }
 }

@@ -1,7 +1,9 @@
 // Turns the strips of a slice into rows of 16-bit samples.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "image_attributes.hpp"
 #include "input_file.hpp"
@@ -10,8 +12,23 @@
 
 namespace slabtone {
 
+enum class DecodePath {
+    // Strips inside the file are decoded in bulk; strips that reach past its
+    // end byte by byte.
+    fast,
+    // Every strip byte by byte: the reference the fast path is tested against.
+    exact,
+};
+
+// Working memory that may be kept from one slice to the next.
+struct AssemblyScratch {
+    std::vector<std::uint8_t> encoded;  // a strip with its bits reversed (FillOrder 2)
+    std::vector<std::uint8_t> decoded;  // decoded bytes of a strip not of 16 bits
+};
+
 // Fills every sample of `rows`, strip by strip, from the top row down.
 void assemble_rows(const InputFile& file, const std::string& file_name, const ImageLayout& layout,
-                   const StripTables& tables, ByteOrder byte_order, RowTable& rows);
+                   const StripTables& tables, ByteOrder byte_order, RowTable& rows,
+                   AssemblyScratch& scratch, DecodePath path = DecodePath::fast);
 
 }  // namespace slabtone

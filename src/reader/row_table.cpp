@@ -4,14 +4,17 @@
 
 namespace slabtone {
 
-RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height) {
-    RowTable table;
-    auto samples = static_cast<std::size_t>(std::uint64_t{width} * height);
-    table.samples_.reset(new (std::nothrow) std::uint16_t[samples]);
-    if (table.samples_) {
-        table.width_ = width;
-        table.height_ = height;
+RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height, RowTable recycled) {
+    RowTable table = std::move(recycled);
+    const auto samples =
+        static_cast<std::size_t>(std::uint64_t{width} * height) + kSlackBytes / 2;
+    if (samples > table.capacity_) {
+        table.samples_.reset();
+        table.samples_.reset(new (std::nothrow) std::uint16_t[samples]);
+        table.capacity_ = table.samples_ ? samples : 0;
     }
+    table.width_ = table.samples_ ? width : 0;
+    table.height_ = table.samples_ ? height : 0;
     return table;
 }
 

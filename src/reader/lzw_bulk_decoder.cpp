@@ -1,0 +1,168 @@
+// LZW in one pass over a strip held in memory. Instead of walking prefix
+// chains byte by byte, every table entry is kept as the place in the output
+// where its string already stands (a string of code c is an earlier string
+// plus the first byte after it), so expanding a code is one copy of earlier
+// output.
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "bulk_decoders.hpp"
+#include "failure.hpp"
+
+namespace slabtone {
+
+namespace {
+
+constexpr unsigned kClearCode = 256;
+constexpr unsigned kEndCode = 257;
+constexpr unsigned kFirstEntry = 258;
+constexpr unsigned kTableSize = 4096;
+constexpr unsigned kMaxWidth = 12;
+
+// Copies a string of earlier output. The source ends at or before `dst`,
+// but may lie closer than 16 bytes, so each chunk is loaded before it is
+// stored; bytes past `length` are scratch that later output overwrites.
+inline void copy_string(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
+    for (std::size_t i = 0; i < length; i += 16) {
+        std::uint8_t chunk[16];
+        std::memcpy(chunk, src + i, 16);
+        std::memcpy(dst + i, chunk, 16);
+    }
+}
+
+class CodeReader {
+public:
+    CodeReader(const std::uint8_t* strip, std::uint32_t byte_count)
+        : strip_(strip), total_bits_(std::uint64_t{byte_count} * 8), byte_count_(byte_count) {}
+
+    bool can_take(unsigned width) const { return total_bits_ - position_ >= width; }
+    // Codes are most significant bit first; a word load covers any code at
+    // any bit position (the strip has 8 readable bytes after it).
+    unsigned peek(unsigned width) const {
+        std::uint64_t word = 0;
+        std::memcpy(&word, strip_ + (position_ >> 3), sizeof word);
+        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+        return static_cast<unsigned>((word << (position_ & 7)) >> (64 - width));
+    }
+    unsigned take(unsigned width) {
+        unsigned code = peek(width);
+        position_ += width;
+        return code;
+    }
+    std::uint64_t position() const { return position_; }
+    void rewind(std::uint64_t position) { position_ = position; }
+    // Whole encoded bytes after the one that holds the last bit taken.
+    std::uint64_t bytes_left() const { return byte_count_ - (position_ + 7) / 8; }
+
+private:
+    const std::uint8_t* strip_;
+    std::uint64_t total_bits_;
+    std::uint64_t byte_count_;
+    std::uint64_t position_ = 0;
+};
+
+struct StringTable {
+    std::array<std::uint64_t, kTableSize> start;  // where the string stands in the output
+    std::array<std::uint32_t, kTableSize> length;
+};
+
+}  // namespace
+
+void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::uint64_t needed,
+                      std::uint8_t* out, const std::string& file_name) {
+    auto failure = [&](Failure f) { fail(file_name, f); };
+    // The byte-at-a-time decoder reads two bytes at the start of a strip and
+    // requires its first code to be a clear code.
+    if (byte_count < 2) failure(Failure::lzw_too_few_codes);
+    CodeReader codes(strip, byte_count);
+    if (codes.peek(9) != kClearCode) failure(Failure::lzw_missing_first_clear);
+
+    StringTable table;
+    unsigned width = 9;
+    unsigned next_code = kFirstEntry;
+    std::uint64_t produced = 0;
+    std::uint64_t previous_start = 0;
+    std::uint32_t previous_length = 0;
+
+    while (produced < needed) {
+        if (!codes.can_take(width)) failure(Failure::lzw_too_few_codes);
+        unsigned code = codes.take(width);
+        if (code == kEndCode) failure(Failure::lzw_unexpected_end);
+        if (code == kClearCode) {
+            width = 9;
+            next_code = kFirstEntry;
+            if (!codes.can_take(9)) failure(Failure::lzw_too_few_codes);
+            code = codes.take(9);
+            if (code == kEndCode) failure(Failure::lzw_unexpected_end);
+            if (code >= kClearCode) failure(Failure::lzw_unknown_after_clear);
+            // The first code after a clear makes no table entry.
+            out[produced] = static_cast<std::uint8_t>(code);
+            previous_start = produced;
+            previous_length = 1;
+            produced += 1;
+            continue;
+        }
+        if (code > next_code) failure(Failure::lzw_too_large_code);
+
+        std::uint32_t length = 0;
+        if (code < kClearCode) {
+            out[produced] = static_cast<std::uint8_t>(code);
+            length = 1;
+        } else if (code == next_code) {
+            // The entry not yet made: the previous string and its first byte.
+            copy_string(out + produced, out + previous_start, previous_length);
+            out[produced + previous_length] = out[previous_start];
+            length = previous_length + 1;
+        } else {
+            length = table.length[code];
+            copy_string(out + produced, out + table.start[code], length);
+        }
+
+        if (next_code == kTableSize) failure(Failure::lzw_table_overflow);
+        // The previous string followed by the first byte of this one: that
+        // is the previous string and the byte after it in the output.
+        table.start[next_code] = previous_start;
+        table.length[next_code] = previous_length + 1;
+        ++next_code;
+        if (next_code == (1u << width) - 1 && width < kMaxWidth) ++width;
+
+        previous_start = produced;
+        previous_length = length;
+        produced += length;
+    }
+
+    // The end of the strip, as the byte-at-a-time decoder checks it: right
+    // after a widening the end code may stand at the narrower width or at
+    // the wider one; the narrower is tried first.
+    const bool just_widened = next_code == (1u << (width - 1)) - 1;
+    const std::uint64_t end_position = codes.position();
+    auto nothing_left = [&] {
+        if (produced != needed || codes.bytes_left() != 0) failure(Failure::lzw_too_many_codes);
+    };
+    Failure narrow_failure = Failure::lzw_missing_end;
+    const unsigned narrow = just_widened ? width - 1 : width;
+    if (!codes.can_take(narrow)) {
+        narrow_failure = Failure::lzw_too_few_codes;
+    } else {
+        unsigned code = codes.take(narrow);
+        if (code == kClearCode) {
+            code = codes.can_take(9) ? codes.take(9) : kTableSize;
+            if (code == kTableSize) narrow_failure = Failure::lzw_too_few_codes;
+        }
+        if (code == kEndCode) {
+            nothing_left();
+            return;
+        }
+    }
+    if (just_widened) {
+        codes.rewind(end_position);
+        if (codes.can_take(width) && codes.take(width) == kEndCode) {
+            nothing_left();
+            return;
+        }
+    }
+    failure(narrow_failure);
+}
+
+}  // namespace slabtone
