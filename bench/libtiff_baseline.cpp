@@ -56,8 +56,8 @@ bool convert(int slice, double lac_min, double window_scale, Record& record) {
     for (std::uint32_t s = 0; s < strips; ++s) {
         std::size_t first_row = std::size_t{s} * rows_per_strip;
         std::size_t rows = std::min<std::size_t>(rows_per_strip, height - first_row);
-        if (TIFFReadEncodedStrip(in, s, &samples[first_row * width],
-                                 tmsize_t(rows * width * 2)) < 0) {
+        if (TIFFReadEncodedStrip(in, s, &samples[first_row * width], tmsize_t(rows * width * 2)) <
+            0) {
             TIFFClose(in);
             return false;
         }

@@ -65,9 +65,10 @@ bool write_slice(const std::string& path, const Variant& v, int slice, std::uint
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, v.compression);
     if (v.predictor != 1) TIFFSetField(tiff, TIFFTAG_PREDICTOR, v.predictor);
-    std::uint32_t rows_per_strip = v.row_strips                         ? 1
-                                   : v.compression == COMPRESSION_NONE ? size
-                                                                        : TIFFDefaultStripSize(tiff, 0);
+    std::uint32_t rows_per_strip = v.row_strips ? 1
+                                   : v.compression == COMPRESSION_NONE
+                                       ? size
+                                       : TIFFDefaultStripSize(tiff, 0);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
     TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description);
 

@@ -60,7 +60,7 @@ std::string difference(const Outcome& fast, const Outcome& exact) {
 }
 
 class FastPathTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { set_memory_budget(std::uint64_t{32} << 20); }
     void TearDown() override { set_memory_budget(std::nullopt); }
 

@@ -220,6 +220,63 @@ TEST_F(ProgramTest, FullDiskLeavesNoIncompleteFile) {
               (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif", "ro0002.tif"}));
 }
 
+TEST_F(ProgramTest, FailureMidRangeTouchesNoLaterSlice) {
+    // Slices are converted ahead on several threads; a failure at slice 3
+    // must still leave slices 4 to 8 alone, old outputs included.
+    for (int slice = 1; slice <= 8; ++slice) put_example(slice);
+    put_slice(3, slice_of(kExampleSamples, 2, kExampleRecord));  // 2 x 3: crop fails
+    write_file(folder_.file("ro0005.tif"), {'o', 'l', 'd'});
+    ProgramResult result = run({"1", "8", "0", "2", "2", "0", "2", "1"});
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "rec0003.tif : crop rectangle outside the image.\n");
+    EXPECT_EQ(result.out, progress(1) + progress(2));
+    EXPECT_EQ(read_file(folder_.file("ro0005.tif")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    for (const char* name :
+         {"ro0003.tif", "ro0004.tif", "ro0006.tif", "ro0007.tif", "ro0008.tif"}) {
+        EXPECT_FALSE(fs::exists(folder_.file(name))) << name;
+    }
+}
+
+TEST_F(ProgramTest, RecordPassesFromSliceToSliceInOrder) {
+    // Every third slice brings a new calibration (and field 1); the others
+    // have none or only two fields, and take the last one given.
+    const std::uint16_t sample = 2000;
+    std::vector<std::vector<std::uint8_t>> expected;
+    double lac_scale = 0;
+    float lac_offset = 0;
+    int field1 = 0;
+    for (int slice = 1; slice <= 24; ++slice) {
+        std::string description;
+        if (slice % 3 == 1) {
+            lac_scale = 1000.0 + slice * 10;
+            lac_offset = -0.25f * float(slice % 4);
+            field1 = slice;
+            char text[128];
+            std::snprintf(text, sizeof text, "%d\t0\t%f\t%f", field1, lac_scale,
+                          double(lac_offset));
+            description = text;
+        } else if (slice % 3 == 2) {
+            description = "77\t5";  // fields 1 and 2 only
+            field1 = 77;
+        }
+        put_slice(slice, slice_of(std::vector<std::uint16_t>(4, sample), 2, description));
+        double p = ((sample / lac_scale + double(lac_offset)) - 0.0) * (255.0 / 2.0);
+        auto byte = std::uint8_t(std::clamp(int(p), 0, 255));
+        char record[256];
+        std::snprintf(record, sizeof record, "%d\t%lf\t%lf\t%f\t%lf\t%d\t%lf\t%lf", field1,
+                      slice % 3 == 1 ? 0.0 : 5.0, 127.5, 0.0, 0.0, 0, 0.0, 0.0);
+        expected.push_back(expected_output_file(scratch_.file("e.tif"),
+                                                std::vector<std::uint8_t>(4, byte), 2, 2, record));
+    }
+    ProgramResult result = run({"1", "24", "0", "2"});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    for (int slice = 1; slice <= 24; ++slice) {
+        char name[32];
+        std::snprintf(name, sizeof name, "ro%04d.tif", slice);
+        EXPECT_EQ(read_file(folder_.file(name)), expected[std::size_t(slice - 1)]) << name;
+    }
+}
+
 TEST_F(ProgramTest, EveryCompressionConvertsToTheSameBytes) {
     // The same samples stored uncompressed, as LZW (with and without
     // differencing, big-endian, reversed fill order) and as PackBits.

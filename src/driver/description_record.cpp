@@ -4,12 +4,36 @@
 
 namespace slabtone {
 
+ParsedDescription parse_fields(const std::string& text) {
+    ParsedDescription parsed;
+    DescriptionRecord& v = parsed.values;
+    int converted = std::sscanf(text.c_str(), kRecordFormat, &v.field1, &v.field2, &v.lac_scale,
+                                &v.lac_offset, &v.field5, &v.field6, &v.field7, &v.field8);
+    parsed.fields = converted > 0 ? converted : 0;
+    return parsed;
+}
+
+void apply_description(const ParsedDescription& parsed, DescriptionRecord& record) {
+    const DescriptionRecord& v = parsed.values;
+    const int n = parsed.fields;
+    if (n >= 1) record.field1 = v.field1;
+    if (n >= 2) record.field2 = v.field2;
+    if (n >= 3) {
+        record.lac_scale = v.lac_scale;
+        record.has_lac_scale = true;
+    }
+    if (n >= 4) {
+        record.lac_offset = v.lac_offset;
+        record.has_lac_offset = true;
+    }
+    if (n >= 5) record.field5 = v.field5;
+    if (n >= 6) record.field6 = v.field6;
+    if (n >= 7) record.field7 = v.field7;
+    if (n >= 8) record.field8 = v.field8;
+}
+
 void parse_description(const std::string& text, DescriptionRecord& record) {
-    int converted = std::sscanf(text.c_str(), kRecordFormat, &record.field1, &record.field2,
-                                &record.lac_scale, &record.lac_offset, &record.field5,
-                                &record.field6, &record.field7, &record.field8);
-    if (converted >= 3) record.has_lac_scale = true;
-    if (converted >= 4) record.has_lac_offset = true;
+    apply_description(parse_fields(text), record);
 }
 
 std::string format_description(const DescriptionRecord& record, double window_scale,

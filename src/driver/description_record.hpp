@@ -28,9 +28,20 @@ struct DescriptionRecord {
     bool calibrated() const noexcept { return has_lac_scale && has_lac_offset; }
 };
 
-// C formatted input with kRecordFormat: blanks before each number are
-// skipped, a tab matches any run of white space, and conversion stops at the
-// first field that does not convert.
+// The fields one description text supplies: the first `fields` of
+// `values` (0 to 8), as C formatted input with kRecordFormat converts them:
+// blanks before each number are skipped, a tab matches any run of white
+// space, and conversion stops at the first field that does not convert.
+struct ParsedDescription {
+    DescriptionRecord values;
+    int fields = 0;
+};
+
+ParsedDescription parse_fields(const std::string& text);
+
+// Overwrites the fields that `parsed` supplies and keeps the others.
+void apply_description(const ParsedDescription& parsed, DescriptionRecord& record);
+
 void parse_description(const std::string& text, DescriptionRecord& record);
 
 // The output record: the input fields with window_scale and LACmin in place

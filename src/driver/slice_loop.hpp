@@ -1,39 +1,24 @@
-// The run: every slice number of the inclusive range, one slice completely
-// (read, converted, written, reported) before the next.
+// The run: every slice number of the inclusive range, in increasing order.
+//
+// Slices are read and converted ahead on worker threads, one per core the
+// process may run on, but everything observable happens on the calling
+// thread strictly in slice order: each 8-bit file is stored and its progress
+// line printed only after every slice before it. When slice k fails, the
+// slices before it are stored, k's message is thrown, and no file of a slice
+// after k is created or changed.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
 
 #include "command_line.hpp"
-#include "description_record.hpp"
-#include "lac_window.hpp"
 
 namespace slabtone {
 
-std::string input_name(std::int64_t slice);   // "rec%04d.tif"
-std::string output_name(std::int64_t slice);  // "ro%04d.tif"
-
-// A slice converted in memory, ready to be stored.
-struct ConvertedSlice {
-    std::string input_name;
-    std::string output_name;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::uint8_t> bytes;  // width * height, row after row
-    std::string description;          // the output record
-};
-
-// Reads, calibrates, crops and quantises one slice. The record carries the
-// description fields over from earlier slices. Throws SliceError.
-ConvertedSlice convert_slice(std::int64_t slice, const RunParameters& run,
-                             DescriptionRecord& record, QuantisationTable& table);
-
-// Converts the whole range, printing a progress line per slice on `out`
-// and "\nfinish\n" at the end. Throws SliceError at the first slice that
-// fails; the slices before it are stored.
+// Prints a progress line per slice on `out` and "\nfinish\n" at the end.
+// Throws SliceError at the first slice that fails.
 void run_slices(const RunParameters& run, std::FILE* out);
+
+// The number of cores this process may run on.
+unsigned usable_cores();
 
 }  // namespace slabtone

@@ -35,8 +35,7 @@ GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRe
     return read_gray_tiff(buffers.file, path, buffers, request);
 }
 
-GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
-                         ReadRequest request) {
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name, ReadRequest request) {
     ReaderBuffers buffers;
     return read_gray_tiff(file, file_name, buffers, request);
 }

@@ -41,8 +41,7 @@ struct ReaderBuffers {
 
 // Throws SliceError naming `path` when the file cannot be read as a slice.
 GraySlice read_gray_tiff(const std::string& path, ReadRequest request = {});
-GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers,
-                         ReadRequest request = {});
+GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRequest request = {});
 
 // The same for a file already in memory; `file_name` goes into messages.
 GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,

@@ -13,7 +13,7 @@ namespace slabtone {
 namespace {
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -22,7 +22,7 @@ public:
     }
     int get() const noexcept { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 

@@ -14,7 +14,7 @@
 namespace slabtone {
 
 class InputFile {
-public:
+  public:
     // Zero bytes kept after the end of the file, so that bulk decoders may
     // load whole words at any position inside it.
     static constexpr std::size_t kPadding = 16;
@@ -46,7 +46,7 @@ public:
         return position <= size_ && count <= size_ - position;
     }
 
-private:
+  private:
     void reserve(std::size_t bytes);
 
     std::unique_ptr<std::uint8_t[]> storage_;
@@ -58,7 +58,7 @@ private:
 // still advances; once past the end, every later read is past it too, so this
 // matches a C stream whose position stops at the end.
 class FileCursor {
-public:
+  public:
     explicit FileCursor(const InputFile& file, std::uint64_t position = 0) noexcept
         : file_(&file), position_(position) {}
 
@@ -68,7 +68,7 @@ public:
     std::uint64_t position() const noexcept { return position_; }
     const InputFile& file() const noexcept { return *file_; }
 
-private:
+  private:
     const InputFile* file_;
     std::uint64_t position_;
 };

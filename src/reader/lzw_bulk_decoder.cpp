@@ -23,16 +23,19 @@ constexpr unsigned kMaxWidth = 12;
 // Copies a string of earlier output. The source ends at or before `dst`,
 // but may lie closer than 16 bytes, so each chunk is loaded before it is
 // stored; bytes past `length` are scratch that later output overwrites.
+// Every string has at least one byte.
 inline void copy_string(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
-    for (std::size_t i = 0; i < length; i += 16) {
+    std::size_t i = 0;
+    do {
         std::uint8_t chunk[16];
         std::memcpy(chunk, src + i, 16);
         std::memcpy(dst + i, chunk, 16);
-    }
+        i += 16;
+    } while (i < length);
 }
 
 class CodeReader {
-public:
+  public:
     CodeReader(const std::uint8_t* strip, std::uint32_t byte_count)
         : strip_(strip), total_bits_(std::uint64_t{byte_count} * 8), byte_count_(byte_count) {}
 
@@ -55,16 +58,34 @@ public:
     // Whole encoded bytes after the one that holds the last bit taken.
     std::uint64_t bytes_left() const { return byte_count_ - (position_ + 7) / 8; }
 
-private:
+  private:
     const std::uint8_t* strip_;
     std::uint64_t total_bits_;
     std::uint64_t byte_count_;
     std::uint64_t position_ = 0;
 };
 
+// The single-byte strings 0 to 255, with room for a whole chunk after the
+// last, so that a literal code is copied like any other string.
+constexpr std::array<std::uint8_t, 256 + 16> make_literals() {
+    std::array<std::uint8_t, 256 + 16> literals{};
+    for (unsigned i = 0; i < 256; ++i) literals[i] = static_cast<std::uint8_t>(i);
+    return literals;
+}
+constexpr std::array<std::uint8_t, 256 + 16> kLiterals = make_literals();
+
+// Every code's string as the place where it already stands: the literal
+// table for codes below 256, the output for entries from 258 on.
 struct StringTable {
-    std::array<std::uint64_t, kTableSize> start;  // where the string stands in the output
-    std::array<std::uint32_t, kTableSize> length;
+    std::array<const std::uint8_t*, kTableSize> start;
+    std::array<std::uint16_t, kTableSize> length;
+
+    StringTable() {
+        for (unsigned code = 0; code < kClearCode; ++code) {
+            start[code] = kLiterals.data() + code;
+            length[code] = 1;
+        }
+    }
 };
 
 }  // namespace
@@ -80,57 +101,62 @@ void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::
 
     StringTable table;
     unsigned width = 9;
+    unsigned widen_at = (1u << width) - 1;  // next_code that widens the codes
     unsigned next_code = kFirstEntry;
-    std::uint64_t produced = 0;
-    std::uint64_t previous_start = 0;
-    std::uint32_t previous_length = 0;
+    std::uint8_t* const first = out;
+    std::uint8_t* const wanted_end = out + needed;
+    const std::uint8_t* previous = out;
+    unsigned previous_length = 0;
 
-    while (produced < needed) {
-        if (!codes.can_take(width)) failure(Failure::lzw_too_few_codes);
+    while (out < wanted_end) {
+        if (!codes.can_take(width)) [[unlikely]]
+            failure(Failure::lzw_too_few_codes);
         unsigned code = codes.take(width);
-        if (code == kEndCode) failure(Failure::lzw_unexpected_end);
-        if (code == kClearCode) {
-            width = 9;
-            next_code = kFirstEntry;
-            if (!codes.can_take(9)) failure(Failure::lzw_too_few_codes);
-            code = codes.take(9);
+        unsigned length = 0;
+        if (code - kClearCode < 2 || code >= next_code) [[unlikely]] {
             if (code == kEndCode) failure(Failure::lzw_unexpected_end);
-            if (code >= kClearCode) failure(Failure::lzw_unknown_after_clear);
-            // The first code after a clear makes no table entry.
-            out[produced] = static_cast<std::uint8_t>(code);
-            previous_start = produced;
-            previous_length = 1;
-            produced += 1;
-            continue;
-        }
-        if (code > next_code) failure(Failure::lzw_too_large_code);
-
-        std::uint32_t length = 0;
-        if (code < kClearCode) {
-            out[produced] = static_cast<std::uint8_t>(code);
-            length = 1;
-        } else if (code == next_code) {
-            // The entry not yet made: the previous string and its first byte.
-            copy_string(out + produced, out + previous_start, previous_length);
-            out[produced + previous_length] = out[previous_start];
+            if (code == kClearCode) {
+                width = 9;
+                widen_at = (1u << width) - 1;
+                next_code = kFirstEntry;
+                if (!codes.can_take(9)) failure(Failure::lzw_too_few_codes);
+                code = codes.take(9);
+                if (code == kEndCode) failure(Failure::lzw_unexpected_end);
+                if (code >= kClearCode) failure(Failure::lzw_unknown_after_clear);
+                // The first code after a clear makes no table entry.
+                *out = static_cast<std::uint8_t>(code);
+                previous = out;
+                previous_length = 1;
+                ++out;
+                continue;
+            }
+            if (code > next_code) failure(Failure::lzw_too_large_code);
+            // code == next_code, the entry not yet made: the previous string
+            // (which stands right before) and its own first byte.
+            copy_string(out, previous, previous_length);
+            out[previous_length] = *previous;
             length = previous_length + 1;
         } else {
             length = table.length[code];
-            copy_string(out + produced, out + table.start[code], length);
+            copy_string(out, table.start[code], length);
         }
-
-        if (next_code == kTableSize) failure(Failure::lzw_table_overflow);
-        // The previous string followed by the first byte of this one: that
-        // is the previous string and the byte after it in the output.
-        table.start[next_code] = previous_start;
-        table.length[next_code] = previous_length + 1;
+        // Only a clear code or the end code may follow entry 4095.
+        if (next_code == kTableSize) [[unlikely]]
+            failure(Failure::lzw_table_overflow);
+        // The new entry is the previous string followed by the first byte of
+        // this one: the previous string and the byte after it in the output.
+        table.start[next_code] = previous;
+        table.length[next_code] = static_cast<std::uint16_t>(previous_length + 1);
         ++next_code;
-        if (next_code == (1u << width) - 1 && width < kMaxWidth) ++width;
-
-        previous_start = produced;
+        if (next_code == widen_at && width < kMaxWidth) [[unlikely]] {
+            ++width;
+            widen_at = (1u << width) - 1;
+        }
+        previous = out;
         previous_length = length;
-        produced += length;
+        out += length;
     }
+    const std::uint64_t produced = static_cast<std::uint64_t>(out - first);
 
     // The end of the strip, as the byte-at-a-time decoder checks it: right
     // after a widening the end code may stand at the narrower width or at

@@ -60,7 +60,9 @@ template <class Decoder>
 void fill_row(Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigned bits,
               ByteOrder byte_order) {
     switch (bits) {
-        case 0: std::fill(row, row + width, std::uint16_t{0}); return;
+        case 0:
+            std::fill(row, row + width, std::uint16_t{0});
+            return;
         case 8:
             for (std::uint32_t i = 0; i < width; ++i) row[i] = decoder.next_byte();
             return;
@@ -73,7 +75,8 @@ void fill_row(Decoder& decoder, std::uint16_t* row, std::uint32_t width, unsigne
                                                         : (first << 8) | second);
             }
             return;
-        default: unpack_row([&] { return std::uint32_t{decoder.next_byte()}; }, row, width, bits);
+        default:
+            unpack_row([&] { return std::uint32_t{decoder.next_byte()}; }, row, width, bits);
     }
 }
 
@@ -89,7 +92,7 @@ void exact_strip(Decoder& decoder, const StripSpan& strip, const ImageLayout& la
 
 // The byte-at-a-time decoder for the layout, made when first needed.
 class ExactDecoders {
-public:
+  public:
     ExactDecoders(const InputFile& file, const std::string& file_name, const ImageLayout& layout)
         : bytes_(file, layout.fill_reversed), file_name_(file_name), layout_(layout) {}
 
@@ -111,7 +114,7 @@ public:
         }
     }
 
-private:
+  private:
     EncodedBytes bytes_;
     const std::string& file_name_;
     const ImageLayout& layout_;
@@ -195,8 +198,8 @@ void fast_strip(const InputFile& file, const std::string& file_name, const Strip
         to_native_order(rows.row(strip.first_row), std::size_t{strip.rows} * layout.width,
                         byte_order);
     } else if (bits == 0) {
-        std::fill(rows.row(strip.first_row), rows.row(strip.first_row) +
-                                                 std::size_t{strip.rows} * layout.width,
+        std::fill(rows.row(strip.first_row),
+                  rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width,
                   std::uint16_t{0});
     } else {
         bytes_to_rows(target, strip, layout, rows);

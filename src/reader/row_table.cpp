@@ -6,8 +6,7 @@ namespace slabtone {
 
 RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height, RowTable recycled) {
     RowTable table = std::move(recycled);
-    const auto samples =
-        static_cast<std::size_t>(std::uint64_t{width} * height) + kSlackBytes / 2;
+    const auto samples = static_cast<std::size_t>(std::uint64_t{width} * height) + kSlackBytes / 2;
     if (samples > table.capacity_) {
         table.samples_.reset();
         table.samples_.reset(new (std::nothrow) std::uint16_t[samples]);

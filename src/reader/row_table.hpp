@@ -9,7 +9,7 @@
 namespace slabtone {
 
 class RowTable {
-public:
+  public:
     // Bytes of room after the last row, so that a bulk decoder may run past
     // the end of what a strip should yield before the fault is reported.
     static constexpr std::size_t kSlackBytes = 8192;
@@ -33,7 +33,7 @@ public:
     // The rows as one block of bytes, followed by kSlackBytes of room.
     std::uint8_t* bytes() noexcept { return reinterpret_cast<std::uint8_t*>(samples_.get()); }
 
-private:
+  private:
     std::uint32_t width_ = 0;
     std::uint32_t height_ = 0;
     std::size_t capacity_ = 0;  // samples, slack included

@@ -1,0 +1,69 @@
+#include "slice_conversion.hpp"
+
+#include <cstdio>
+#include <new>
+
+#include "byte_slice_writer.hpp"
+#include "failure.hpp"
+#include "memory_budget.hpp"
+
+namespace slabtone {
+
+namespace {
+
+std::string slice_name(const char* format, std::int64_t slice) {
+    char buffer[32];
+    int length = std::snprintf(buffer, sizeof buffer, format, static_cast<long long>(slice));
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+std::vector<std::uint8_t> allocate_byte_image(std::uint64_t size, const std::string& name) {
+    if (!budgeted_bytes(size, 1)) fail(name, Failure::byte_image_allocation);
+    try {
+        return std::vector<std::uint8_t>(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        fail(name, Failure::byte_image_allocation);
+    }
+}
+
+}  // namespace
+
+std::string input_name(std::int64_t slice) {
+    return slice_name("rec%04lld.tif", slice);
+}
+
+std::string output_name(std::int64_t slice) {
+    return slice_name("ro%04lld.tif", slice);
+}
+
+ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers) {
+    ReadSlice slice;
+    slice.number = number;
+    slice.input_name = input_name(number);
+    slice.gray = read_gray_tiff(slice.input_name, buffers);
+    // A slice without a text description leaves the record as it was.
+    if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
+    return slice;
+}
+
+ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
+                            const RunParameters& run, QuantisationTable& table) {
+    if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
+    std::optional<SampleView> view = crop_rows(slice.gray.rows, run.crop);
+    if (!view) fail(slice.input_name, Failure::crop_outside_image);
+
+    ConvertedSlice converted;
+    converted.input_name = slice.input_name;
+    converted.output_name = output_name(slice.number);
+    std::vector<std::uint8_t> bytes =
+        allocate_byte_image(std::uint64_t{view->width} * view->height, converted.output_name);
+    const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
+                                        run.window_scale};
+    quantise_slice(*view, calibration, bytes, table);
+    const std::string description = format_description(record, run.window_scale, run.lac_min);
+    converted.file =
+        encode_byte_slice(converted.output_name, bytes, view->width, view->height, description);
+    return converted;
+}
+
+}  // namespace slabtone

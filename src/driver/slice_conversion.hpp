@@ -1,0 +1,42 @@
+// One slice's way from the 16-bit file to the finished 8-bit file in memory,
+// in two stages: reading (independent of every other slice) and finishing
+// (which needs the description record as the slices before left it).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "command_line.hpp"
+#include "description_record.hpp"
+#include "gray_tiff.hpp"
+#include "lac_window.hpp"
+
+namespace slabtone {
+
+std::string input_name(std::int64_t slice);   // "rec%04d.tif"
+std::string output_name(std::int64_t slice);  // "ro%04d.tif"
+
+struct ReadSlice {
+    std::int64_t number = 0;
+    std::string input_name;
+    GraySlice gray;
+    ParsedDescription description;  // no fields when the slice has no text
+};
+
+// Reads and decodes the slice and parses its description. Throws SliceError.
+ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers);
+
+struct ConvertedSlice {
+    std::string input_name;
+    std::string output_name;
+    std::vector<std::uint8_t> file;  // the complete 8-bit TIFF file
+};
+
+// Checks the calibration (of `record`, which already holds this slice's
+// fields) and the crop rectangle, quantises, formats the output record and
+// lays out the 8-bit file. Throws SliceError.
+ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
+                            const RunParameters& run, QuantisationTable& table);
+
+}  // namespace slabtone
