@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstring>
+
 #include "byte_slice_writer.hpp"
 #include "libtiff_files.hpp"
 #include "temp_folder.hpp"
@@ -86,6 +88,25 @@ INSTANTIATE_TEST_SUITE_P(Sizes, OutputFileTest,
                              return std::to_string(info.param.width) + "x" +
                                     std::to_string(info.param.height);
                          });
+
+TEST(OutputFile, EncodingReusesMemoryAndMovedFromBuffersStartEmpty) {
+    std::vector<std::uint8_t> bytes(64 * 32, 9);
+    ByteBuffer first = encode_byte_slice("ro0001.tif", bytes, 64, 32, "1\t2");
+    const std::vector<std::uint8_t> expected(first.bytes().begin(), first.bytes().end());
+    const std::uint8_t* memory = first.data();
+    ByteBuffer second = encode_byte_slice("ro0001.tif", bytes, 64, 32, "1\t2", std::move(first));
+    EXPECT_EQ(second.data(), memory);
+    EXPECT_TRUE(
+        std::equal(expected.begin(), expected.end(), second.bytes().begin(), second.bytes().end()));
+    // The moved-from buffer holds nothing and grows like a new one.
+    EXPECT_EQ(first.size(), 0u);
+    EXPECT_EQ(first.data(), nullptr);
+    ASSERT_TRUE(first.resize(10));
+    std::memset(first.data(), 1, 10);
+    ByteBuffer third = encode_byte_slice("ro0001.tif", bytes, 64, 32, "1\t2", std::move(first));
+    EXPECT_TRUE(
+        std::equal(expected.begin(), expected.end(), third.bytes().begin(), third.bytes().end()));
+}
 
 }  // namespace
 }  // namespace slabtone::test

@@ -1,5 +1,6 @@
 // Whole runs of the program in a scratch folder.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -234,6 +235,42 @@ TEST_F(ProgramTest, FailureMidRangeTouchesNoLaterSlice) {
     for (const char* name :
          {"ro0003.tif", "ro0004.tif", "ro0006.tif", "ro0007.tif", "ro0008.tif"}) {
         EXPECT_FALSE(fs::exists(folder_.file(name))) << name;
+    }
+}
+
+TEST_F(ProgramTest, OneCoreConvertsLikeEveryCore) {
+    // Pinned to one core there is one worker, which reuses its memory from
+    // slice to slice.
+    LibtiffImage image;
+    image.width = 300;
+    image.height = 300;
+    image.description = kExampleRecord;
+    for (int slice = 1; slice <= 10; ++slice) {
+        image.samples = phantom_samples(300, 300, 16, std::uint32_t(slice), true);
+        image.compression = slice % 2 ? 5 : 1;
+        char name[32];
+        std::snprintf(name, sizeof name, "rec%04d.tif", slice);
+        write_with_libtiff(folder_.file(name), image);
+    }
+    ASSERT_EQ(run({"1", "10", "0.5", "50"}).exit_status, 0);
+    std::vector<std::vector<std::uint8_t>> all_cores;
+    for (int slice = 1; slice <= 10; ++slice) {
+        char name[32];
+        std::snprintf(name, sizeof name, "ro%04d.tif", slice);
+        all_cores.push_back(read_file(folder_.file(name)));
+        fs::remove(folder_.file(name));
+    }
+    ProgramResult pinned = run({"1", "10", "0.5", "50"}, [] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(0, &one);
+        ::sched_setaffinity(0, sizeof one, &one);
+    });
+    ASSERT_EQ(pinned.exit_status, 0) << pinned.err << " signal " << pinned.signal;
+    for (int slice = 1; slice <= 10; ++slice) {
+        char name[32];
+        std::snprintf(name, sizeof name, "ro%04d.tif", slice);
+        EXPECT_EQ(read_file(folder_.file(name)), all_cores[std::size_t(slice - 1)]) << name;
     }
 }
 

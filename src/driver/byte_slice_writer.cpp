@@ -12,12 +12,17 @@ constexpr const char* kArtist = "Lumera";
 
 }  // namespace
 
-std::vector<std::uint8_t> encode_byte_slice(const std::string& output_name,
-                                            std::span<const std::uint8_t> bytes,
-                                            std::uint32_t width, std::uint32_t height,
-                                            const std::string& description) {
+ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
+                             std::uint32_t width, std::uint32_t height,
+                             const std::string& description, ByteBuffer recycled) {
     TiffMemoryStream stream;
-    stream.bytes.reserve(bytes.size() + description.size() + 16 * std::size_t{height} + 512);
+    stream.bytes = std::move(recycled);
+    // Room for the whole file at once: the strips, their two tables and the
+    // directory.
+    if (!stream.bytes.resize(bytes.size() + description.size() + 16 * std::size_t{height} + 512)) {
+        fail(output_name, Failure::cannot_write_file);
+    }
+    stream.bytes.clear();
     {
         TiffHandle tiff = open_tiff_stream(output_name, "w", stream);
         if (!tiff) fail(output_name, Failure::cannot_write_file);
@@ -52,9 +57,10 @@ std::vector<std::uint8_t> encode_byte_slice(const std::string& output_name,
 
 void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
                       std::uint32_t width, std::uint32_t height, const std::string& description) {
-    std::vector<std::uint8_t> file =
-        encode_byte_slice(output_name, bytes, width, height, description);
-    if (!store_file_atomically(output_name, file)) fail(output_name, Failure::cannot_write_file);
+    ByteBuffer file = encode_byte_slice(output_name, bytes, width, height, description);
+    if (!store_file_atomically(output_name, file.bytes())) {
+        fail(output_name, Failure::cannot_write_file);
+    }
 }
 
 }  // namespace slabtone

@@ -6,17 +6,18 @@
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
+
+#include "byte_buffer.hpp"
 
 namespace slabtone {
 
 // The complete TIFF file for `bytes` (width * height, row after row), as
-// libtiff lays it out. Throws SliceError(output_name, cannot write file)
-// when libtiff refuses a field or a strip.
-std::vector<std::uint8_t> encode_byte_slice(const std::string& output_name,
-                                            std::span<const std::uint8_t> bytes,
-                                            std::uint32_t width, std::uint32_t height,
-                                            const std::string& description);
+// libtiff lays it out, in `recycled`'s memory when there is enough. Throws
+// SliceError(output_name, cannot write file) when libtiff refuses a field or
+// a strip.
+ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
+                             std::uint32_t width, std::uint32_t height,
+                             const std::string& description, ByteBuffer recycled = {});
 
 // Encodes the slice and stores it under `output_name`. The file appears
 // under its name only once complete: it is written under a temporary name in

@@ -1,6 +1,7 @@
 #include "lac_window.hpp"
 
 #include <bit>
+#include <cstring>
 
 namespace slabtone {
 
@@ -53,10 +54,29 @@ void quantise_slice(const SampleView& view, const WindowCalibration& calibration
         }
         return;
     }
-    const auto& table = cache.for_calibration(calibration);
+    // Plain local pointers: a byte store may alias anything, so anything
+    // reached through a reference would be loaded again for every sample.
+    const std::uint8_t* const table = cache.for_calibration(calibration).data();
+    const std::uint32_t width = view.width;
     for (std::uint32_t r = 0; r < view.height; ++r) {
-        const std::uint16_t* row = view.row(r);
-        for (std::uint32_t c = 0; c < view.width; ++c) *target++ = table[row[c]];
+        const std::uint16_t* in = view.row(r);
+        std::uint8_t* out = target + std::size_t{r} * width;
+        std::uint32_t c = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Four samples per load and four bytes per store: the loads of the
+            // table are what remains.
+            for (; c + 4 <= width; c += 4) {
+                std::uint64_t four = 0;
+                std::memcpy(&four, in + c, sizeof four);
+                std::uint32_t bytes = 0;
+                for (unsigned k = 0; k < 4; ++k) {
+                    const auto sample = static_cast<std::uint16_t>(four >> (16 * k));
+                    bytes |= std::uint32_t{table[sample]} << (8 * k);
+                }
+                std::memcpy(out + c, &bytes, sizeof bytes);
+            }
+        }
+        for (; c < width; ++c) out[c] = table[in[c]];
     }
 }
 

@@ -17,10 +17,11 @@ std::string slice_name(const char* format, std::int64_t slice) {
     return std::string(buffer, static_cast<std::size_t>(length));
 }
 
-std::vector<std::uint8_t> allocate_byte_image(std::uint64_t size, const std::string& name) {
+void allocate_byte_image(std::vector<std::uint8_t>& bytes, std::uint64_t size,
+                         const std::string& name) {
     if (!budgeted_bytes(size, 1)) fail(name, Failure::byte_image_allocation);
     try {
-        return std::vector<std::uint8_t>(static_cast<std::size_t>(size));
+        bytes.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         fail(name, Failure::byte_image_allocation);
     }
@@ -47,7 +48,7 @@ ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers) {
 }
 
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
-                            const RunParameters& run, QuantisationTable& table) {
+                            const RunParameters& run, ConversionBuffers& buffers) {
     if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
     std::optional<SampleView> view = crop_rows(slice.gray.rows, run.crop);
     if (!view) fail(slice.input_name, Failure::crop_outside_image);
@@ -55,14 +56,14 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     ConvertedSlice converted;
     converted.input_name = slice.input_name;
     converted.output_name = output_name(slice.number);
-    std::vector<std::uint8_t> bytes =
-        allocate_byte_image(std::uint64_t{view->width} * view->height, converted.output_name);
+    allocate_byte_image(buffers.bytes, std::uint64_t{view->width} * view->height,
+                        converted.output_name);
     const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
                                         run.window_scale};
-    quantise_slice(*view, calibration, bytes, table);
+    quantise_slice(*view, calibration, buffers.bytes, buffers.table);
     const std::string description = format_description(record, run.window_scale, run.lac_min);
-    converted.file =
-        encode_byte_slice(converted.output_name, bytes, view->width, view->height, description);
+    converted.file = encode_byte_slice(converted.output_name, buffers.bytes, view->width,
+                                       view->height, description, std::move(buffers.file));
     return converted;
 }
 

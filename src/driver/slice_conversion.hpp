@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_buffer.hpp"
 #include "command_line.hpp"
 #include "description_record.hpp"
 #include "gray_tiff.hpp"
@@ -30,13 +31,20 @@ ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers);
 struct ConvertedSlice {
     std::string input_name;
     std::string output_name;
-    std::vector<std::uint8_t> file;  // the complete 8-bit TIFF file
+    ByteBuffer file;  // the complete 8-bit TIFF file
+};
+
+// Memory a worker keeps from one slice to the next.
+struct ConversionBuffers {
+    std::vector<std::uint8_t> bytes;  // the 8-bit samples
+    ByteBuffer file;                  // memory for the next file, when there is some
+    QuantisationTable table;
 };
 
 // Checks the calibration (of `record`, which already holds this slice's
 // fields) and the crop rectangle, quantises, formats the output record and
 // lays out the 8-bit file. Throws SliceError.
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
-                            const RunParameters& run, QuantisationTable& table);
+                            const RunParameters& run, ConversionBuffers& buffers);
 
 }  // namespace slabtone

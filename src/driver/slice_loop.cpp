@@ -62,6 +62,12 @@ class SlicePipeline {
         return done;
     }
 
+    // Gives the memory of a stored file back for a later slice.
+    void recycle(ByteBuffer file) {
+        std::lock_guard lock(mutex_);
+        spare_files_.push_back(std::move(file));
+    }
+
   private:
     Outcome& outcome(std::int64_t slice) {
         return outcomes_[static_cast<std::size_t>(slice - next_to_commit_)];
@@ -69,7 +75,7 @@ class SlicePipeline {
 
     void work() {
         ReaderBuffers buffers;
-        QuantisationTable table;
+        ConversionBuffers conversion;
         for (;;) {
             std::int64_t slice = 0;
             {
@@ -83,12 +89,16 @@ class SlicePipeline {
                     return;
                 slice = next_to_start_++;
                 outcomes_.emplace_back();
+                if (!spare_files_.empty()) {
+                    conversion.file = std::move(spare_files_.back());
+                    spare_files_.pop_back();
+                }
             }
-            convert(slice, buffers, table);
+            convert(slice, buffers, conversion);
         }
     }
 
-    void convert(std::int64_t slice, ReaderBuffers& buffers, QuantisationTable& table) {
+    void convert(std::int64_t slice, ReaderBuffers& buffers, ConversionBuffers& conversion) {
         Outcome result;
         try {
             ReadSlice read = read_slice(slice, buffers);
@@ -109,7 +119,7 @@ class SlicePipeline {
             changed_.notify_all();
             // Without a record, an earlier slice failed: this one is never
             // committed.
-            if (record) result.converted = finish_slice(read, *record, run_, table);
+            if (record) result.converted = finish_slice(read, *record, run_, conversion);
             buffers.rows = std::move(read.gray.rows);
         } catch (...) {
             result.error = std::current_exception();
@@ -128,7 +138,8 @@ class SlicePipeline {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::thread> threads_;
-    std::deque<Outcome> outcomes_;  // slices next_to_commit_ .. next_to_start_ - 1
+    std::deque<Outcome> outcomes_;
+    std::vector<ByteBuffer> spare_files_;  // slices next_to_commit_ .. next_to_start_ - 1
     std::int64_t next_to_start_;
     std::int64_t next_to_commit_;
     std::int64_t resolved_;  // the last slice whose fields are in record_
@@ -159,8 +170,8 @@ void run_slices(const RunParameters& run, std::FILE* out) {
         for (std::int64_t slice = run.sta_ly; slice <= run.dst_ly; ++slice) {
             Outcome outcome = pipeline.take(slice);
             if (outcome.error) std::rethrow_exception(outcome.error);
-            const ConvertedSlice& converted = *outcome.converted;
-            if (!store_file_atomically(converted.output_name, converted.file)) {
+            ConvertedSlice& converted = *outcome.converted;
+            if (!store_file_atomically(converted.output_name, converted.file.bytes())) {
                 fail(converted.output_name, Failure::cannot_write_file);
             }
             std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
@@ -168,6 +179,7 @@ void run_slices(const RunParameters& run, std::FILE* out) {
             // The line ends in a carriage return only: flush it so that a
             // terminal shows each slice as it is done.
             std::fflush(out);
+            pipeline.recycle(std::move(converted.file));
         }
     }
     std::fprintf(out, "\nfinish\n");

@@ -29,16 +29,16 @@ tmsize_t write_proc(thandle_t handle, void* buffer, tmsize_t size) {
     if (size < 0) return -1;
     auto count = static_cast<std::uint64_t>(size);
     std::uint64_t end = stream.position + count;
-    try {
-        if (end > stream.bytes.size()) {
-            if (end > stream.bytes.capacity()) {
-                stream.bytes.reserve(std::max<std::uint64_t>(end, stream.bytes.capacity() * 2));
-            }
-            stream.bytes.resize(end);
+    const std::uint64_t old_size = stream.bytes.size();
+    if (end > old_size) {
+        if (!stream.bytes.resize(end)) {
+            stream.failed = true;
+            return -1;
         }
-    } catch (const std::exception&) {
-        stream.failed = true;
-        return -1;
+        // A gap left by seeking past the end reads as zeros.
+        if (stream.position > old_size) {
+            std::memset(stream.bytes.data() + old_size, 0, stream.position - old_size);
+        }
     }
     if (count != 0) std::memcpy(stream.bytes.data() + stream.position, buffer, count);
     stream.position = end;

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+
+#include "byte_buffer.hpp"
 
 namespace slabtone {
 
-class TiffMemoryStream {
-  public:
-    std::vector<std::uint8_t> bytes;
+struct TiffMemoryStream {
+    ByteBuffer bytes;
     std::uint64_t position = 0;
     bool failed = false;  // a write that could not be stored
 };
