@@ -7,8 +7,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace slabtone {
+
+void InputFile::Release::operator()(std::uint8_t* storage) const noexcept {
+    ::operator delete (storage, std::align_val_t{64});
+}
 
 namespace {
 
@@ -30,8 +35,10 @@ class FileDescriptor {
 
 void InputFile::reserve(std::size_t bytes) {
     if (bytes + kPadding <= capacity_) return;
-    // Not value-initialised: the read fills it.
-    std::unique_ptr<std::uint8_t[]> larger(new std::uint8_t[bytes + kPadding]);
+    // Not value-initialised: the read fills it. Plain storage (in which
+    // 16-bit samples may be read in place) aligned for any scalar.
+    std::unique_ptr<std::uint8_t[], Release> larger(
+        static_cast<std::uint8_t*>(::operator new (bytes + kPadding, std::align_val_t{64})));
     if (size_ > 0) std::memcpy(larger.get(), storage_.get(), size_);
     storage_ = std::move(larger);
     capacity_ = bytes + kPadding;

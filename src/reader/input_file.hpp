@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace slabtone {
@@ -20,6 +21,14 @@ class InputFile {
     static constexpr std::size_t kPadding = 16;
 
     InputFile() = default;
+    // A moved-from file is empty and holds no memory.
+    InputFile(InputFile&& other) noexcept { *this = std::move(other); }
+    InputFile& operator=(InputFile&& other) noexcept {
+        storage_ = std::move(other.storage_);
+        capacity_ = std::exchange(other.capacity_, 0);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
 
     // nullopt when the file cannot be opened for reading. A file whose
     // contents cannot be read (a folder, a read error) counts as ending where
@@ -49,7 +58,10 @@ class InputFile {
   private:
     void reserve(std::size_t bytes);
 
-    std::unique_ptr<std::uint8_t[]> storage_;
+    struct Release {
+        void operator()(std::uint8_t* storage) const noexcept;
+    };
+    std::unique_ptr<std::uint8_t[], Release> storage_;
     std::size_t capacity_ = 0;  // bytes of storage_, padding included
     std::size_t size_ = 0;
 };

@@ -12,6 +12,7 @@ RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height, RowTable 
         table.samples_.reset(new (std::nothrow) std::uint16_t[samples]);
         table.capacity_ = table.samples_ ? samples : 0;
     }
+    table.rows_ = table.samples_.get();
     table.width_ = table.samples_ ? width : 0;
     table.height_ = table.samples_ ? height : 0;
     return table;
