@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <vector>
+#include <cstring>
+#include <mutex>
 
 namespace slabtone {
 
@@ -29,6 +32,49 @@ std::string temporary_template(const std::string& name) {
     return folder + "." + base + ".XXXXXX";
 }
 
+// The temporary file being written, for the signal handlers: a fixed buffer,
+// since a handler may not allocate, and a flag that says it holds a name.
+// Only one file is stored at a time.
+char g_temporary[4096];
+std::atomic<bool> g_temporary_active{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void remove_temporary_and_end(int signal_number) {
+    if (g_temporary_active.load(std::memory_order_acquire)) ::unlink(g_temporary);
+    // End as the signal would have ended the process.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// SIGINT and SIGTERM remove the temporary file before the process ends
+// (unless the signal is ignored, as under nohup).
+void install_cleanup_handlers() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            if (::sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
+                continue;
+            }
+            struct sigaction action {};
+            action.sa_handler = remove_temporary_and_end;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(signal_number, &action, nullptr);
+        }
+    });
+}
+
+// Creates the temporary file from `pattern` in g_temporary, so that a
+// signal from here on removes it. -1 when it cannot be created.
+int create_temporary(const std::string& pattern) {
+    if (pattern.size() >= sizeof g_temporary) return -1;
+    std::memcpy(g_temporary, pattern.c_str(), pattern.size() + 1);
+    g_temporary_active.store(true, std::memory_order_release);
+    int fd = ::mkostemp(g_temporary, O_CLOEXEC);
+    if (fd < 0) g_temporary_active.store(false, std::memory_order_release);
+    return fd;
+}
+
 bool write_all(int fd, std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -43,15 +89,17 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
 
 bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes) {
     const mode_t mode = creation_mode();
-    std::string pattern = temporary_template(name);
-    std::vector<char> path(pattern.begin(), pattern.end());
-    path.push_back('\0');
-    int fd = ::mkostemp(path.data(), O_CLOEXEC);
+    install_cleanup_handlers();
+    // One file at a time: the signal handlers know only one name.
+    static std::mutex one_at_a_time;
+    std::lock_guard lock(one_at_a_time);
+    int fd = create_temporary(temporary_template(name));
     if (fd < 0) return false;
     bool stored = ::fchmod(fd, mode) == 0 && write_all(fd, bytes);
     stored = (::close(fd) == 0) && stored;
-    stored = stored && ::rename(path.data(), name.c_str()) == 0;
-    if (!stored) ::unlink(path.data());
+    stored = stored && ::rename(g_temporary, name.c_str()) == 0;
+    if (!stored) ::unlink(g_temporary);
+    g_temporary_active.store(false, std::memory_order_release);
     return stored;
 }
 

@@ -12,7 +12,8 @@ namespace slabtone {
 
 // False when the file could not be stored; the temporary file is then gone.
 // The new file gets the permission bits of a plainly created file (0666 less
-// the umask).
+// the umask). SIGINT, SIGTERM and SIGHUP remove the temporary file before
+// they end the process.
 bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes);
 
 }  // namespace slabtone

@@ -1,5 +1,6 @@
 // slabtone: converts a stack of 16-bit CT slices (rec%04d.tif) into 8-bit
 // slices (ro%04d.tif) through a window of linear attenuation coefficients.
+#include <csignal>
 #include <cstdio>
 #include <variant>
 
@@ -8,6 +9,9 @@
 #include "slice_loop.hpp"
 
 int main(int argc, char** argv) {
+    // Past a file size limit a write then fails, and is reported, instead
+    // of the signal ending the run.
+    std::signal(SIGXFSZ, SIG_IGN);
     auto parsed = slabtone::parse_command_line(argc, argv);
     if (const auto* usage = std::get_if<std::string_view>(&parsed)) {
         std::fwrite(usage->data(), 1, usage->size(), stderr);

@@ -1,6 +1,7 @@
 #include "run_program.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,9 +44,11 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
         ::_exit(127);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    struct rusage usage {};
+    while (::wait4(pid, &status, 0, &usage) < 0) {
     }
     ProgramResult result;
+    result.max_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     auto out_bytes = read_file(out_path);

@@ -11,6 +11,7 @@ namespace slabtone::test {
 struct ProgramResult {
     int exit_status = -1;  // -1 when ended by a signal
     int signal = 0;
+    long max_rss_kb = 0;  // peak resident memory
     std::string out;
     std::string err;
 };

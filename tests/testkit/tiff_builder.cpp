@@ -109,3 +109,89 @@ std::vector<std::uint8_t> build_slice(const SliceSpec& spec) {
 }
 
 }  // namespace slabtone::test
+
+namespace slabtone::test {
+
+namespace {
+
+class Patcher {
+  public:
+    Patcher(std::vector<std::uint8_t>& bytes, bool big) : bytes_(bytes), big_(big) {}
+    std::uint32_t get(std::size_t at, int size) const {
+        std::uint32_t value = 0;
+        for (int i = 0; i < size; ++i) {
+            std::uint32_t byte = bytes_[at + std::size_t(big_ ? i : size - 1 - i)];
+            value = (value << 8) | byte;
+        }
+        return value;
+    }
+    void put(std::size_t at, int size, std::uint32_t value) {
+        for (int i = 0; i < size; ++i) {
+            int shift = big_ ? 8 * (size - 1 - i) : 8 * i;
+            bytes_[at + std::size_t(i)] = std::uint8_t(value >> shift);
+        }
+    }
+
+  private:
+    std::vector<std::uint8_t>& bytes_;
+    bool big_;
+};
+
+int type_size(std::uint32_t type) {
+    switch (type) {
+        case 3:
+        case 8:
+            return 2;
+        case 4:
+        case 9:
+        case 11:
+            return 4;
+        case 5:
+        case 10:
+        case 12:
+            return 8;
+        default:
+            return 1;
+    }
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> directory_first(const std::vector<std::uint8_t>& file) {
+    std::vector<std::uint8_t> in = file;
+    const bool big = in[0] == 'M';
+    Patcher reader(in, big);
+    const std::uint32_t old_directory = reader.get(4, 4);
+    const std::uint32_t entries = reader.get(old_directory, 2);
+    const std::uint32_t directory_size = 2 + 12 * entries + 4;
+
+    std::vector<std::uint8_t> out(in.begin(), in.begin() + 8);
+    out.insert(out.end(), in.begin() + old_directory, in.begin() + old_directory + directory_size);
+    out.insert(out.end(), in.begin() + 8, in.end());
+    Patcher patch(out, big);
+    const std::uint32_t shift = directory_size;
+    patch.put(4, 4, 8);
+    patch.put(8 + 2 + 12 * entries, 4, 0);  // no next directory
+    for (std::uint32_t e = 0; e < entries; ++e) {
+        const std::size_t entry = 8 + 2 + 12 * std::size_t(e);
+        const std::uint32_t tag = patch.get(entry, 2);
+        const std::uint32_t type = patch.get(entry + 2, 2);
+        const std::uint32_t count = patch.get(entry + 4, 4);
+        const int size = type_size(type);
+        const bool inline_values = std::uint64_t(count) * std::uint64_t(size) <= 4;
+        std::size_t values = entry + 8;
+        if (!inline_values) {
+            patch.put(entry + 8, 4, patch.get(entry + 8, 4) + shift);
+            values = patch.get(entry + 8, 4);
+        }
+        if (tag == 273) {  // StripOffsets: the values are offsets too
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const std::size_t at = values + std::size_t(i) * std::size_t(size);
+                patch.put(at, size, patch.get(at, size) + shift);
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace slabtone::test

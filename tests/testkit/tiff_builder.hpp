@@ -71,3 +71,13 @@ struct SliceSpec {
 std::vector<std::uint8_t> build_slice(const SliceSpec& spec);
 
 }  // namespace slabtone::test
+
+namespace slabtone::test {
+
+// The same TIFF file with its first directory moved to the front, right
+// after the header, and every offset shifted to match; the old directory
+// stays behind as unused bytes at the end. Cutting such a file short cuts
+// the strips, not the directory.
+std::vector<std::uint8_t> directory_first(const std::vector<std::uint8_t>& file);
+
+}  // namespace slabtone::test

@@ -1,0 +1,291 @@
+// Bad input and faults: truncated and corrupted slices, killed runs, long
+// runs, and every input the fuzzers ever failed on.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+#include <variant>
+
+#include "failure.hpp"
+#include "harnesses.hpp"
+#include "libtiff_files.hpp"
+#include "memory_budget.hpp"
+#include "run_program.hpp"
+#include "slice_conversion.hpp"
+#include "slice_files.hpp"
+#include "temp_folder.hpp"
+#include "tiff_builder.hpp"
+#include "tiff_directory.hpp"
+
+namespace slabtone::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// One slice converted in memory as the program converts it: the 8-bit file,
+// or the failure.
+std::variant<Bytes, Failure> convert_bytes(const Bytes& bytes) {
+    RunParameters run;
+    run.lac_min = 0;
+    run.lac_max = 40;
+    run.window_scale = 255.0 / 40;
+    try {
+        ReadSlice slice;
+        slice.number = 1;
+        slice.input_name = "rec0001.tif";
+        slice.gray = read_gray_tiff(InputFile::from_bytes(bytes), slice.input_name);
+        if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
+        DescriptionRecord record;
+        apply_description(slice.description, record);
+        ConversionBuffers buffers;
+        ConvertedSlice converted = finish_slice(slice, record, run, buffers);
+        return Bytes(converted.file.bytes().begin(), converted.file.bytes().end());
+    } catch (const SliceError& error) {
+        return error.failure();
+    }
+}
+
+struct Kind {
+    const char* name;
+    std::uint16_t compression;
+    std::uint16_t bits;
+};
+
+const Kind kKinds[] = {
+    {"raw8", COMPRESSION_NONE, 8},
+    {"raw12", COMPRESSION_NONE, 12},
+    {"raw16", COMPRESSION_NONE, 16},
+    {"packbits8", COMPRESSION_PACKBITS, 8},
+    {"packbits12", COMPRESSION_PACKBITS, 12},
+    {"packbits16", COMPRESSION_PACKBITS, 16},
+    {"lzw8", COMPRESSION_LZW, 8},
+    {"lzw12", COMPRESSION_LZW, 12},
+    {"lzw16", COMPRESSION_LZW, 16},
+};
+
+// The end of the strips in a directory-first file: libtiff writes the
+// strips first and the directory with its out-of-line values after them.
+std::size_t strips_end(const Bytes& libtiff_file, const Bytes& moved) {
+    InputFile input = InputFile::from_bytes(libtiff_file);
+    NumberReader numbers(input, libtiff_file[0] == 'M' ? ByteOrder::big : ByteOrder::little);
+    numbers.cursor().seek(4);
+    const std::uint32_t directory = numbers.read_u32();
+    return directory + (moved.size() - libtiff_file.size());
+}
+
+Bytes valid_file(const Kind& kind, const TempFolder& folder) {
+    LibtiffImage image;
+    image.width = 23;
+    image.height = 11;
+    image.bits = kind.bits;
+    image.compression = kind.compression;
+    image.rows_per_strip = 4;
+    image.description = kExampleRecord;
+    image.samples = phantom_samples(23, 11, kind.bits, 9, true);
+    write_with_libtiff(folder.file("valid.tif"), image);
+    // Directory first, so that cutting the file cuts strips.
+    return directory_first(read_file(folder.file("valid.tif")));
+}
+
+class TruncationTest : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(TruncationTest, EveryCutEndsInAMessageOrAConversion) {
+    TempFolder folder;
+    const Bytes full = valid_file(GetParam(), folder);
+    const auto whole = convert_bytes(full);
+    ASSERT_TRUE(std::holds_alternative<Bytes>(whole));
+    const std::size_t strips_end_at = strips_end(read_file(folder.file("valid.tif")), full);
+    int failed = 0, converted = 0, identical = 0, converted_with_cut_strips = 0;
+    for (std::size_t length = 0; length < full.size(); ++length) {
+        const Bytes cut(full.begin(), full.begin() + std::ptrdiff_t(length));
+        const auto outcome = convert_bytes(cut);
+        if (std::holds_alternative<Failure>(outcome)) {
+            ++failed;
+            continue;
+        }
+        ++converted;
+        if (std::get<Bytes>(outcome) == std::get<Bytes>(whole)) ++identical;
+        if (length < strips_end_at) ++converted_with_cut_strips;
+    }
+    // A cut in the unused old directory converts exactly like the whole
+    // file (one in the description text shortens the record). A cut in the
+    // strips fails: compressed strips run out, and for uncompressed ones
+    // (whose missing bytes read as all ones) the description after them is
+    // gone, so the calibration is missing.
+    EXPECT_GT(identical, 0);
+    EXPECT_GT(failed, 0);
+    EXPECT_EQ(converted_with_cut_strips, 0);
+    EXPECT_EQ(failed + converted, int(full.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TruncationTest, ::testing::ValuesIn(kKinds),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Corruption, RandomByteFlipsNeverCrash) {
+    TempFolder folder;
+    std::mt19937 random(4242);
+    set_memory_budget(std::uint64_t{64} << 20);
+    int failed = 0, converted = 0;
+    for (const Kind& kind : kKinds) {
+        const Bytes valid = valid_file(kind, folder);
+        for (int trial = 0; trial < 400; ++trial) {
+            Bytes file = valid;
+            for (int flips = 1 + trial % 4; flips > 0; --flips) {
+                file[random() % file.size()] ^= std::uint8_t(1u << (random() % 8));
+            }
+            if (std::holds_alternative<Failure>(convert_bytes(file))) {
+                ++failed;
+            } else {
+                ++converted;
+            }
+        }
+    }
+    set_memory_budget(std::nullopt);
+    EXPECT_EQ(failed + converted, 9 * 400);
+    EXPECT_GT(failed, 0);
+    EXPECT_GT(converted, 0);
+}
+
+TEST(Corruption, CutAndFlippedSlicesThroughTheProgram) {
+    // A sample of bad slices through the real program: exit status 1 and a
+    // message naming the slice, never a signal.
+    TempFolder folder;
+    const Bytes valid = valid_file(kKinds[8], folder);
+    std::mt19937 random(99);
+    for (int trial = 0; trial < 24; ++trial) {
+        Bytes file(valid.begin(), valid.begin() + std::ptrdiff_t(random() % (valid.size() / 2)));
+        write_file(folder.file("rec0001.tif"), file);
+        ProgramResult result = run_slabtone({"1", "1", "0", "40"}, folder.path());
+        EXPECT_EQ(result.signal, 0);
+        EXPECT_EQ(result.exit_status, 1);
+        EXPECT_EQ(result.err.rfind("rec0001.tif : ", 0), 0u) << result.err;
+        EXPECT_FALSE(fs::exists(folder.file("ro0001.tif")));
+    }
+}
+
+// Waits until the program has started writing a temporary output file.
+bool wait_for_temporary(const std::string& folder, pid_t pid) {
+    for (int i = 0; i < 200000; ++i) {
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            if (entry.path().filename().string().rfind(".ro0001.tif.", 0) == 0) return true;
+        }
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return false;
+    }
+    return false;
+}
+
+class KilledRunTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(KilledRunTest, NoTruncatedOutputAndARerunConverts) {
+    // A large slice (64 MB in, 32 MB out) takes long enough to write that
+    // the signal lands while the file is being written.
+    TempFolder folder;
+    const std::uint32_t size = 5792;
+    write_file(
+        folder.file("rec0001.tif"),
+        slice_of(std::vector<std::uint16_t>(std::size_t{size} * size, 1500), size, kExampleRecord));
+    write_file(folder.file("ro0001.tif"), {'o', 'l', 'd'});
+    const int signal_number = GetParam();
+    bool caught_writing = false;
+    for (int attempt = 0; attempt < 5 && !caught_writing; ++attempt) {
+        pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (::chdir(folder.path().c_str()) != 0) ::_exit(127);
+            int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::execl(SLABTONE_BINARY, SLABTONE_BINARY, "1", "1", "0", "2", nullptr);
+            ::_exit(127);
+        }
+        caught_writing = wait_for_temporary(folder.path(), pid);
+        ::kill(pid, signal_number);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (caught_writing) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number);
+        }
+        // Either the old file or a complete new one, never a cut one.
+        const Bytes now = read_file(folder.file("ro0001.tif"));
+        EXPECT_TRUE(now == Bytes({'o', 'l', 'd'}) || now.size() > std::size_t{size} * size);
+    }
+    EXPECT_TRUE(caught_writing) << "the run always ended before the signal";
+    if (signal_number != SIGKILL) {
+        // SIGINT and SIGTERM remove the temporary file.
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            EXPECT_NE(entry.path().filename().string().rfind(".ro", 0), 0u) << entry.path();
+        }
+    }
+    ProgramResult rerun = run_slabtone({"1", "1", "0", "2"}, folder.path());
+    EXPECT_EQ(rerun.exit_status, 0);
+    TempFolder scratch;
+    EXPECT_EQ(
+        read_file(folder.file("ro0001.tif")),
+        expected_output_file(scratch.file("expected.tif"), Bytes(std::size_t{size} * size, 127),
+                             size, size, kExampleOutputRecord));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, KilledRunTest, ::testing::Values(SIGKILL, SIGTERM, SIGINT),
+                         [](const auto& info) {
+                             return info.param == SIGKILL   ? std::string("kill")
+                                    : info.param == SIGTERM ? std::string("term")
+                                                            : std::string("int");
+                         });
+
+TEST(LongRun, TwoThousandSlicesKeepMemoryAndDescriptorsFlat) {
+    TempFolder folder;
+    const Bytes slice = slice_of(kExampleSamples, 3, kExampleRecord);
+    for (int n = 1; n <= 2000; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "rec%04d.tif", n);
+        write_file(folder.file(name), slice);
+    }
+    // A descriptor leaked per slice would exhaust a limit of 32 long
+    // before slice 2000.
+    auto few_descriptors = [] {
+        struct rlimit limit {
+            32, 32
+        };
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    };
+    ProgramResult short_run = run_slabtone({"1", "100", "0", "2"}, folder.path(), few_descriptors);
+    ProgramResult long_run = run_slabtone({"1", "2000", "0", "2"}, folder.path(), few_descriptors);
+    ASSERT_EQ(short_run.exit_status, 0) << short_run.err;
+    ASSERT_EQ(long_run.exit_status, 0) << long_run.err;
+    EXPECT_EQ(std::count(long_run.out.begin(), long_run.out.end(), '\r'), 2000);
+    // Twenty times the slices, the same peak memory (within 2 MB).
+    EXPECT_LT(long_run.max_rss_kb, short_run.max_rss_kb + 2048);
+}
+
+// Every input a fuzzer ever failed on, replayed through its harness.
+TEST(FuzzRegressions, EveryStoredInputPasses) {
+    const fs::path root = fs::path(SLABTONE_SOURCE_DIR) / "fuzz" / "regressions";
+    const std::pair<const char*, void (*)(const std::uint8_t*, std::size_t)> harnesses[] = {
+        {"fuzz_reader", fuzz::read_any_file},
+        {"fuzz_conversion", fuzz::convert_any_file},
+        {"fuzz_decode_paths", fuzz::compare_decode_paths},
+    };
+    int replayed = 0;
+    for (const auto& [name, harness] : harnesses) {
+        if (!fs::exists(root / name)) continue;
+        for (const auto& entry : fs::directory_iterator(root / name)) {
+            const Bytes input = read_file(entry.path().string());
+            harness(input.data(), input.size());
+            ++replayed;
+        }
+    }
+    set_memory_budget(std::nullopt);
+    RecordProperty("replayed", replayed);
+}
+
+}  // namespace
+}  // namespace slabtone::test
