@@ -18,7 +18,4 @@ namespace slabtone {
 // Throws SliceError at the first slice that fails.
 void run_slices(const RunParameters& run, std::FILE* out);
 
-// The number of cores this process may run on.
-unsigned usable_cores();
-
 }  // namespace slabtone
