@@ -1,0 +1,91 @@
+#include "lac_distribution.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace slabtone {
+
+SampleCounts::Counts& SampleCounts::counts_for(double lac_scale, float lac_offset) {
+    auto key = std::make_pair(std::bit_cast<std::uint64_t>(lac_scale),
+                              std::bit_cast<std::uint32_t>(lac_offset));
+    auto& slot = counts_[key];
+    if (!slot) slot = std::make_unique<Counts>();
+    return *slot;
+}
+
+void SampleCounts::add(const RowTable& rows, double lac_scale, float lac_offset) {
+    Counts& counts = counts_for(lac_scale, lac_offset);
+    std::uint64_t* const bins = counts.data();
+    for (std::uint32_t r = 0; r < rows.height(); ++r) {
+        const std::uint16_t* row = rows.row(r);
+        for (std::uint32_t c = 0; c < rows.width(); ++c) ++bins[row[c]];
+    }
+}
+
+void SampleCounts::merge(const SampleCounts& other) {
+    for (const auto& [key, counts] : other.counts_) {
+        Counts& mine =
+            counts_for(std::bit_cast<double>(key.first), std::bit_cast<float>(key.second));
+        for (std::size_t v = 0; v < mine.size(); ++v) mine[v] += (*counts)[v];
+    }
+}
+
+LacDistribution::LacDistribution(const SampleCounts& counts) {
+    for (const auto& [key, bins] : counts.all()) {
+        const double lac_scale = std::bit_cast<double>(key.first);
+        const float lac_offset = std::bit_cast<float>(key.second);
+        for (std::uint32_t v = 0; v < bins->size(); ++v) {
+            const std::uint64_t n = (*bins)[v];
+            if (n == 0) continue;
+            samples_ += n;
+            const double lac = sample_lac(static_cast<std::uint16_t>(v), lac_scale, lac_offset);
+            if (std::isnan(lac)) continue;
+            measured_ += n;
+            values_.emplace_back(lac, n);
+        }
+    }
+    std::sort(values_.begin(), values_.end());
+    // One entry per value (several calibrations may give the same LAC).
+    std::vector<std::pair<double, std::uint64_t>> merged;
+    for (const auto& value : values_) {
+        if (!merged.empty() && merged.back().first == value.first) {
+            merged.back().second += value.second;
+        } else {
+            merged.push_back(value);
+        }
+    }
+    values_ = std::move(merged);
+    std::uint64_t running = 0;
+    for (const auto& value : values_) cumulative_.push_back(running += value.second);
+}
+
+double LacDistribution::percentile(double p) const {
+    if (p <= 0) return values_.front().first;
+    // The first value whose cumulative count reaches p% of the samples,
+    // compared without rounding: cumulative * 100 >= p * measured.
+    const long double target = static_cast<long double>(p) * measured_;
+    auto at = std::lower_bound(cumulative_.begin(), cumulative_.end(), target,
+                               [](std::uint64_t c, long double t) { return c * 100.0L < t; });
+    if (at == cumulative_.end()) --at;
+    return values_[static_cast<std::size_t>(at - cumulative_.begin())].first;
+}
+
+Saturation saturation(const SampleCounts& counts, double lac_min, double lac_max) {
+    Saturation result;
+    for (const auto& [key, bins] : counts.all()) {
+        const WindowCalibration calibration{std::bit_cast<double>(key.first),
+                                            std::bit_cast<float>(key.second), lac_min,
+                                            255.0 / (lac_max - lac_min)};
+        for (std::uint32_t v = 0; v < bins->size(); ++v) {
+            const std::uint64_t n = (*bins)[v];
+            if (n == 0) continue;
+            const std::uint8_t byte = quantise_sample(static_cast<std::uint16_t>(v), calibration);
+            if (byte == 0) result.to_black += n;
+            if (byte == 255) result.to_white += n;
+        }
+    }
+    return result;
+}
+
+}  // namespace slabtone

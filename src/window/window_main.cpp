@@ -1,0 +1,129 @@
+// slabtone-window: measures the LAC distribution of a stack of 16-bit
+// slices (rec%04d.tif, read and calibrated exactly as slabtone reads them)
+// and proposes the window LACmin, LACmax from two percentiles, with the
+// slabtone command that applies it.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "atomic_file.hpp"
+#include "failure.hpp"
+#include "histogram_svg.hpp"
+#include "lac_distribution.hpp"
+#include "slice_pipeline.hpp"
+#include "window_command_line.hpp"
+
+namespace {
+
+using namespace slabtone;
+
+// Counts the samples of each slice under the calibration the record gives it.
+class CountingJob {
+  public:
+    struct Result {};
+
+    Result process(const ReadSlice& slice, const DescriptionRecord& record) {
+        if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
+        counts_.add(slice.gray.rows, record.lac_scale, record.lac_offset);
+        return {};
+    }
+    const SampleCounts& counts() const { return counts_; }
+
+  private:
+    SampleCounts counts_;
+};
+
+SampleCounts count_samples(const WindowParameters& parameters) {
+    SampleCounts total;
+    const std::int64_t first = parameters.sta_ly;
+    const std::int64_t last = parameters.dst_ly;
+    if (first > last) return total;
+    const bool show_progress = ::isatty(STDERR_FILENO) == 1;
+    const auto workers =
+        static_cast<unsigned>(std::min<std::int64_t>(usable_cores(), last - first + 1));
+    SlicePipeline<CountingJob> pipeline(first, last, workers,
+                                        [] { return std::make_unique<CountingJob>(); });
+    for (std::int64_t slice = first; slice <= last; ++slice) {
+        auto outcome = pipeline.take(slice);
+        if (outcome.error) {
+            if (show_progress) std::fputc('\n', stderr);
+            std::rethrow_exception(outcome.error);
+        }
+        if (show_progress) {
+            std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
+                         static_cast<long long>(slice - first + 1),
+                         static_cast<long long>(last - first + 1));
+        }
+    }
+    if (show_progress) std::fputc('\n', stderr);
+    pipeline.join();
+    for (const auto& job : pipeline.jobs()) total.merge(job->counts());
+    return total;
+}
+
+std::string fixed(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", value);
+    return text;
+}
+
+int report(const WindowParameters& parameters, const SampleCounts& counts) {
+    const std::int64_t slices = parameters.sta_ly <= parameters.dst_ly
+                                    ? std::int64_t{parameters.dst_ly} - parameters.sta_ly + 1
+                                    : 0;
+    const LacDistribution distribution(counts);
+    std::printf("slices read: %lld\n", static_cast<long long>(slices));
+    std::printf("samples read: %llu\n", static_cast<unsigned long long>(distribution.samples()));
+    if (distribution.empty()) {
+        std::fputs("slabtone-window : no sample with a LAC value in the range.\n", stderr);
+        return 1;
+    }
+    // The window as slabtone will read it back from the command.
+    const std::string low_text = fixed(distribution.percentile(parameters.low));
+    const std::string high_text = fixed(distribution.percentile(parameters.high));
+    const double lac_min = std::atof(low_text.c_str());
+    const double lac_max = std::atof(high_text.c_str());
+
+    std::printf("minimum LAC: %.6f\n", distribution.minimum());
+    std::printf("%g%% LAC: %.6f\n", parameters.low, distribution.percentile(parameters.low));
+    std::printf("median LAC: %.6f\n", distribution.percentile(50));
+    std::printf("%g%% LAC: %.6f\n", parameters.high, distribution.percentile(parameters.high));
+    std::printf("maximum LAC: %.6f\n", distribution.maximum());
+    const Saturation saturated = saturation(counts, lac_min, lac_max);
+    const double total = static_cast<double>(distribution.samples());
+    std::printf("converted to 0: %.3f%% of samples\n", 100.0 * saturated.to_black / total);
+    std::printf("converted to 255: %.3f%% of samples\n", 100.0 * saturated.to_white / total);
+
+    if (parameters.svg_path) {
+        const std::string svg = histogram_svg(distribution, lac_min, lac_max);
+        if (!store_file_atomically(
+                *parameters.svg_path,
+                {reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size()})) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "%s : %s\n", parameters.svg_path->c_str(),
+                         failure_text(Failure::cannot_write_file).data());
+            return 1;
+        }
+    }
+    std::printf("slabtone %d %d %s %s\n", parameters.sta_ly, parameters.dst_ly, low_text.c_str(),
+                high_text.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<WindowParameters> parameters = parse_window_command_line(argc, argv);
+    if (!parameters) {
+        std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stderr);
+        return 1;
+    }
+    try {
+        return report(*parameters, count_samples(*parameters));
+    } catch (const SliceError& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,256 @@
+// slabtone-window: the distribution, its percentiles, the report, the SVG.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "lac_distribution.hpp"
+#include "libtiff_files.hpp"
+#include "run_program.hpp"
+#include "slice_files.hpp"
+#include "temp_folder.hpp"
+#include "window_command_line.hpp"
+
+namespace slabtone::test {
+namespace {
+
+struct Slice {
+    std::vector<std::uint16_t> samples;
+    double lac_scale;
+    float lac_offset;
+};
+
+RowTable rows_of(const std::vector<std::uint16_t>& samples) {
+    RowTable rows = RowTable::allocate(std::uint32_t(samples.size()), 1, RowTable());
+    std::copy(samples.begin(), samples.end(), rows.row(0));
+    return rows;
+}
+
+// Nearest rank over all LAC values, sorted by brute force.
+double brute_force_percentile(std::vector<double> all, double p) {
+    std::sort(all.begin(), all.end());
+    if (p <= 0) return all.front();
+    for (std::size_t k = 1; k <= all.size(); ++k) {
+        if (static_cast<long double>(k) * 100 >= static_cast<long double>(p) * all.size()) {
+            return all[k - 1];
+        }
+    }
+    return all.back();
+}
+
+TEST(LacDistribution, PercentilesEqualABruteForceSort) {
+    std::mt19937 random(17);
+    for (int stack = 0; stack < 30; ++stack) {
+        // A few slices with their own calibrations (some shared), many ties.
+        std::vector<Slice> slices;
+        const int count = 1 + stack % 5;
+        for (int s = 0; s < count; ++s) {
+            Slice slice;
+            slice.lac_scale = 1000.0 + 250.0 * (s % 3);
+            slice.lac_offset = -0.5f + 0.125f * float(s % 2);
+            const std::size_t n = 1 + random() % 400;
+            for (std::size_t i = 0; i < n; ++i) {
+                slice.samples.push_back(std::uint16_t(random() % (stack % 2 ? 7 : 4000)));
+            }
+            slices.push_back(slice);
+        }
+        SampleCounts counts;
+        std::vector<double> all;
+        for (const Slice& slice : slices) {
+            counts.add(rows_of(slice.samples), slice.lac_scale, slice.lac_offset);
+            for (auto v : slice.samples)
+                all.push_back(sample_lac(v, slice.lac_scale, slice.lac_offset));
+        }
+        LacDistribution distribution(counts);
+        ASSERT_EQ(distribution.samples(), all.size());
+        for (double p : {0.0, 0.5, 1.0, 25.0, 33.3, 50.0, 75.0, 99.5, 99.99, 100.0}) {
+            EXPECT_EQ(distribution.percentile(p), brute_force_percentile(all, p))
+                << "stack " << stack << " p " << p;
+        }
+        EXPECT_EQ(distribution.minimum(), *std::min_element(all.begin(), all.end()));
+        EXPECT_EQ(distribution.maximum(), *std::max_element(all.begin(), all.end()));
+    }
+}
+
+TEST(LacDistribution, SingleSampleAndNaN) {
+    SampleCounts one;
+    one.add(rows_of({1500}), 1000, -0.5f);
+    LacDistribution single(one);
+    for (double p : {0.0, 0.5, 50.0, 100.0}) EXPECT_EQ(single.percentile(p), 1.0);
+
+    // lac_scale 0 makes sample 0 NaN: counted, but given no LAC value.
+    SampleCounts with_nan;
+    with_nan.add(rows_of({0, 5}), 0, 0);
+    LacDistribution distribution(with_nan);
+    EXPECT_EQ(distribution.samples(), 2u);
+    EXPECT_EQ(distribution.measured(), 1u);
+    EXPECT_TRUE(std::isinf(distribution.percentile(50)));
+}
+
+TEST(LacDistribution, SaturationCountsExactlyAsTheConversion) {
+    SampleCounts counts;
+    counts.add(rows_of(kExampleSamples), 1000, -0.5f);
+    // The worked example's bytes: 0, 63, 127, 191, 255, 255.
+    const Saturation s = saturation(counts, 0, 2);
+    EXPECT_EQ(s.to_black, 1u);
+    EXPECT_EQ(s.to_white, 2u);
+}
+
+struct UsageCase {
+    std::vector<const char*> argv;
+    bool valid;
+};
+
+TEST(WindowCommandLine, CountsAndPercentages) {
+    const UsageCase cases[] = {
+        {{"w"}, false},
+        {{"w", "1"}, false},
+        {{"w", "1", "8"}, true},
+        {{"w", "1", "8", "5"}, false},
+        {{"w", "1", "8", "1", "99"}, true},
+        {{"w", "1", "8", "0", "100"}, true},
+        {{"w", "1", "8", "-1", "99"}, false},
+        {{"w", "1", "8", "5", "5"}, false},
+        {{"w", "1", "8", "50", "10"}, false},
+        {{"w", "1", "8", "1", "100.5"}, false},
+        {{"w", "1", "8", "1x", "99"}, false},
+        {{"w", "1", "8", "nan", "99"}, false},
+        {{"w", "1", "8", "1", "2", "3"}, false},
+        {{"w", "--svg", "h.svg", "1", "8"}, true},
+        {{"w", "1", "8", "--svg"}, false},
+        {{"w", "1", "--svg", "a", "8", "--svg", "b"}, false},
+    };
+    for (const UsageCase& c : cases) {
+        auto parsed = parse_window_command_line(int(c.argv.size()), c.argv.data());
+        EXPECT_EQ(parsed.has_value(), c.valid) << c.argv.size() << " " << c.argv.back();
+    }
+    const char* argv[] = {"w", "3", "9", "--svg", "h.svg", "1.5", "98"};
+    auto parsed = parse_window_command_line(7, argv);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->sta_ly, 3);
+    EXPECT_EQ(parsed->dst_ly, 9);
+    EXPECT_EQ(parsed->low, 1.5);
+    EXPECT_EQ(parsed->high, 98.0);
+    EXPECT_EQ(parsed->svg_path, "h.svg");
+}
+
+// Checks that `text` is well-formed XML (balanced elements, quoted
+// attributes) and collects the attributes of elements that carry an id.
+bool well_formed(const std::string& text,
+                 std::map<std::string, std::map<std::string, std::string>>& by_id) {
+    std::vector<std::string> open;
+    std::size_t at = 0;
+    const std::regex attribute(R"re(([A-Za-z_:][-A-Za-z0-9_:.]*)="([^"<]*)")re");
+    while ((at = text.find('<', at)) != std::string::npos) {
+        const std::size_t end = text.find('>', at);
+        if (end == std::string::npos) return false;
+        std::string tag = text.substr(at + 1, end - at - 1);
+        at = end + 1;
+        if (tag.empty()) return false;
+        if (tag[0] == '/') {
+            if (open.empty() || open.back() != tag.substr(1)) return false;
+            open.pop_back();
+            continue;
+        }
+        const bool self_closing = tag.back() == '/';
+        if (self_closing) tag.pop_back();
+        const std::string name = tag.substr(0, tag.find(' '));
+        std::map<std::string, std::string> attributes;
+        std::string rest = tag.substr(name.size());
+        for (std::sregex_iterator it(rest.begin(), rest.end(), attribute), last; it != last; ++it) {
+            attributes[(*it)[1]] = (*it)[2];
+        }
+        // Everything between the attributes must be blank.
+        if (std::regex_replace(rest, attribute, "").find_first_not_of(" \n") != std::string::npos) {
+            return false;
+        }
+        if (attributes.count("id")) by_id[attributes["id"]] = attributes;
+        if (!self_closing) open.push_back(name);
+    }
+    return open.empty();
+}
+
+class WindowProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        LibtiffImage image;
+        image.width = 64;
+        image.height = 48;
+        image.compression = 5;
+        for (int slice = 1; slice <= 6; ++slice) {
+            // Slices 1-3 and 4-6 carry different calibrations; slice 5 has
+            // none and takes slice 4's.
+            image.description = slice == 5   ? ""
+                                : slice <= 3 ? "1\t0\t10000\t-1"
+                                             : "1\t0\t8000\t-0.8";
+            image.samples = phantom_samples(64, 48, 16, std::uint32_t(slice), true);
+            char name[32];
+            std::snprintf(name, sizeof name, "rec%04d.tif", slice);
+            write_with_libtiff(folder_.file(name), image);
+        }
+    }
+    ProgramResult run(const std::vector<std::string>& arguments) {
+        return run_program(SLABTONE_WINDOW_BINARY, arguments, folder_.path());
+    }
+    TempFolder folder_;
+};
+
+TEST_F(WindowProgramTest, ReportEndsInACommandThatSlabtoneRuns) {
+    ProgramResult result = run({"1", "6", "1", "99", "--svg", "histogram.svg"});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, "");  // progress only on a terminal
+    std::istringstream lines(result.out);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_EQ(all.size(), 10u) << result.out;
+    EXPECT_EQ(all[0], "slices read: 6");
+    EXPECT_EQ(all[1], "samples read: " + std::to_string(6 * 64 * 48));
+    const std::regex value(R"((minimum|1%|median|99%|maximum) LAC: -?\d+\.\d{6})");
+    for (int i = 2; i <= 6; ++i)
+        EXPECT_TRUE(std::regex_match(all[std::size_t(i)], value)) << all[std::size_t(i)];
+    EXPECT_TRUE(std::regex_match(all[7], std::regex(R"(converted to 0: \d+\.\d{3}% of samples)")));
+    EXPECT_TRUE(
+        std::regex_match(all[8], std::regex(R"(converted to 255: \d+\.\d{3}% of samples)")));
+    std::smatch command;
+    ASSERT_TRUE(std::regex_match(all[9], command,
+                                 std::regex(R"(slabtone 1 6 (-?\d+\.\d{6}) (-?\d+\.\d{6}))")));
+    EXPECT_EQ(all[3], "1% LAC: " + command[1].str());
+    EXPECT_EQ(all[5], "99% LAC: " + command[2].str());
+
+    // The command converts the stack.
+    ProgramResult converted =
+        run_slabtone({"1", "6", command[1].str(), command[2].str()}, folder_.path());
+    EXPECT_EQ(converted.exit_status, 0) << converted.err;
+
+    // The SVG is well-formed and marks the window at its values.
+    std::map<std::string, std::map<std::string, std::string>> by_id;
+    const auto svg = read_file(folder_.file("histogram.svg"));
+    ASSERT_TRUE(well_formed(std::string(svg.begin(), svg.end()), by_id));
+    ASSERT_TRUE(by_id.count("lacmin") && by_id.count("lacmax"));
+    EXPECT_EQ(by_id["lacmin"]["data-lac"], command[1].str());
+    EXPECT_EQ(by_id["lacmax"]["data-lac"], command[2].str());
+    EXPECT_LT(std::stod(by_id["lacmin"]["x1"]), std::stod(by_id["lacmax"]["x1"]));
+}
+
+TEST_F(WindowProgramTest, BadSlicesAndUsage) {
+    ProgramResult missing = run({"1", "7"});
+    EXPECT_EQ(missing.exit_status, 1);
+    EXPECT_EQ(missing.err, "rec0007.tif : file not found.\n");
+    write_file(folder_.file("rec0007.tif"), slice_of({1, 2}, 2, ""));
+    write_file(folder_.file("rec0008.tif"), slice_of({1, 2}, 2, ""));
+    ProgramResult uncalibrated = run({"7", "8"});
+    EXPECT_EQ(uncalibrated.exit_status, 1);
+    EXPECT_EQ(uncalibrated.err, "rec0007.tif : calibration not found in image description.\n");
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"1"}, {"1", "2", "3"}, {"1", "2", "60", "40"}}) {
+        ProgramResult usage = run(args);
+        EXPECT_EQ(usage.exit_status, 1);
+        EXPECT_EQ(usage.err, std::string(kWindowUsage));
+        EXPECT_EQ(usage.out, "");
+    }
+}
+
+}  // namespace
+}  // namespace slabtone::test
