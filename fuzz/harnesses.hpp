@@ -4,8 +4,26 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "failure.hpp"
+#include "gray_tiff.hpp"
 
 namespace slabtone::fuzz {
+
+// How the reader ends on a file: its failure, or the samples (row after row)
+// and the description it delivers.
+struct DecodeOutcome {
+    std::optional<Failure> failure;
+    std::vector<std::uint16_t> samples;
+    std::optional<std::string> description;
+
+    bool operator==(const DecodeOutcome&) const = default;
+};
+
+DecodeOutcome decode_outcome(const InputFile& file, DecodePath path);
 
 // The whole reader on arbitrary bytes: it must accept the file or stop
 // with one of its messages.

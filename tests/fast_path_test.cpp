@@ -6,6 +6,7 @@
 
 #include <random>
 
+#include "harnesses.hpp"
 #include "libtiff_files.hpp"
 #include "memory_budget.hpp"
 #include "reader_probe.hpp"
@@ -17,29 +18,10 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Outcome {
-    std::optional<Failure> failure;
-    std::vector<std::uint16_t> samples;
-    std::optional<std::string> description;
-
-    bool operator==(const Outcome&) const = default;
-};
+using Outcome = fuzz::DecodeOutcome;
 
 Outcome outcome_of(const Bytes& bytes, DecodePath path) {
-    Outcome outcome;
-    try {
-        ReadRequest request;
-        request.path = path;
-        GraySlice slice = read_gray_tiff(InputFile::from_bytes(bytes), kProbeName, request);
-        outcome.description = slice.description;
-        for (std::uint32_t r = 0; r < slice.rows.height(); ++r) {
-            outcome.samples.insert(outcome.samples.end(), slice.rows.row(r),
-                                   slice.rows.row(r) + slice.rows.width());
-        }
-    } catch (const SliceError& error) {
-        outcome.failure = error.failure();
-    }
-    return outcome;
+    return fuzz::decode_outcome(InputFile::from_bytes(bytes), path);
 }
 
 // First difference, for the failure message.
