@@ -125,6 +125,8 @@ TEST_P(TruncationTest, EveryCutEndsInAMessageOrAConversion) {
     EXPECT_GT(failed, 0);
     EXPECT_EQ(converted_with_cut_strips, 0);
     EXPECT_EQ(failed + converted, int(full.size()));
+    RecordProperty("cuts", int(full.size()));
+    RecordProperty("failed", failed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TruncationTest, ::testing::ValuesIn(kKinds),
