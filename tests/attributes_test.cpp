@@ -56,6 +56,10 @@ struct AttributeCase {
     std::optional<Failure> failure;
 };
 
+void PrintTo(const AttributeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class AttributeTest : public ::testing::TestWithParam<std::tuple<AttributeCase, Order>> {};
 
 TEST_P(AttributeTest, FirstFailingCheckSpeaks) {
@@ -191,6 +195,10 @@ struct DescriptionCase {
     std::optional<std::string> text;
 };
 
+void PrintTo(const DescriptionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DescriptionTest : public ::testing::TestWithParam<DescriptionCase> {};
 
 TEST_P(DescriptionTest, ReadsAsciiOnly) {
@@ -257,6 +265,10 @@ struct BudgetCase {
     std::function<void(Tags&)> edit;
     Failure failure;
 };
+
+void PrintTo(const BudgetCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BudgetTest : public ::testing::TestWithParam<BudgetCase> {
   protected:

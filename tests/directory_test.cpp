@@ -16,6 +16,10 @@ struct HeaderCase {
     bool accepted;  // the header passes (later checks may still fail)
 };
 
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class HeaderTest : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(HeaderTest, AcceptsOnlyMatchingMarksAndMagic42) {
@@ -78,6 +82,10 @@ struct LookupCase {
     std::uint32_t short_result;    // read_short_tag(300, 0x1ABCD)
     std::uint32_t integer_result;  // read_integer_tag(300, 0x1ABCD)
 };
+
+void PrintTo(const LookupCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LookupTest : public ::testing::TestWithParam<std::tuple<LookupCase, Order>> {};
 

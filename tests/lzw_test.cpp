@@ -136,6 +136,10 @@ struct EncodedCase {
     bool widened;
 };
 
+void PrintTo(const EncodedCase& c, std::ostream* os) {
+    *os << c.bytes << " bytes";
+}
+
 class LzwEndCodeTest
     : public ::testing::TestWithParam<std::tuple<EncodedCase, EndWidth, bool /*fill 2*/>> {};
 

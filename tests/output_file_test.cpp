@@ -29,6 +29,10 @@ struct Size {
     std::uint32_t width, height;
 };
 
+void PrintTo(const Size& s, std::ostream* os) {
+    *os << s.width << "x" << s.height;
+}
+
 class OutputFileTest : public ::testing::TestWithParam<Size> {};
 
 TEST_P(OutputFileTest, TenFieldsOneRowPerStripBytesAsTheyAre) {

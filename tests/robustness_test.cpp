@@ -82,6 +82,10 @@ std::size_t strips_end(const Bytes& libtiff_file, const Bytes& moved) {
     return directory + (moved.size() - libtiff_file.size());
 }
 
+void PrintTo(const Kind& k, std::ostream* os) {
+    *os << k.name;
+}
+
 Bytes valid_file(const Kind& kind, const TempFolder& folder) {
     LibtiffImage image;
     image.width = 23;

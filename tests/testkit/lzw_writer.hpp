@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,10 @@ enum class EndWidth {
     narrow,  // right after a widening, the end code at the old width
     wide,    // always at the current width, as libtiff writes it
 };
+
+inline void PrintTo(EndWidth w, std::ostream* os) {
+    *os << (w == EndWidth::narrow ? "narrow" : "wide");
+}
 
 struct LzwEncoding {
     std::vector<std::uint8_t> bytes;

@@ -4,12 +4,17 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace slabtone::test {
 
 enum class Order { little, big };
+
+inline void PrintTo(Order order, std::ostream* os) {
+    *os << (order == Order::little ? "II" : "MM");
+}
 
 enum : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
 
