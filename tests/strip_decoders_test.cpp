@@ -200,5 +200,19 @@ const TailCase kTails[] = {
 INSTANTIATE_TEST_SUITE_P(PastTheEnd, TailTest, ::testing::ValuesIn(kTails),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(StripOffsets, OffsetsOfTwoGigabytesAndMoreAreUnsigned) {
+    // Offsets are unsigned 32-bit file positions: 2^31 and above lie past the
+    // end of this file and read as all ones, not as negative positions.
+    for (std::uint32_t offset : {0x80000000u, 0x80000010u, 0xFFFFFFF0u}) {
+        TiffBuilder b;
+        b.long_tag(256, 2).long_tag(257, 1).short_tag(258, 8).short_tag(259, kRaw);
+        b.short_tag(262, 1).long_tag(273, offset).long_tag(279, 2);
+        b.at_offset(270, kAscii, 10, offset);
+        GraySlice slice = read_gray_tiff(InputFile::from_bytes(b.build()), kProbeName);
+        EXPECT_EQ(slice.description, "");
+        EXPECT_EQ(Samples(slice.rows.row(0), slice.rows.row(0) + 2), (Samples{65535, 65535}));
+    }
+}
+
 }  // namespace
 }  // namespace slabtone::test
