@@ -131,11 +131,22 @@ std::uint64_t row_bytes_of(const ImageLayout& layout) {
 
 // Samples of 16 bits decoded in place in the row table: put them in the
 // machine's byte order.
+bool native_order(ByteOrder byte_order) {
+    return (byte_order == ByteOrder::little) == (std::endian::native == std::endian::little);
+}
+
 void to_native_order(std::uint16_t* samples, std::size_t count, ByteOrder byte_order) {
-    const bool file_little = byte_order == ByteOrder::little;
-    const bool native_little = std::endian::native == std::endian::little;
-    if (file_little == native_little) return;
+    if (native_order(byte_order)) return;
     for (std::size_t i = 0; i < count; ++i) samples[i] = __builtin_bswap16(samples[i]);
+}
+
+// 16-bit samples of the other byte order, swapped while they are copied.
+void copy_swapped(std::uint16_t* out, const std::uint8_t* in, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t sample = 0;
+        std::memcpy(&sample, in + 2 * i, 2);
+        out[i] = __builtin_bswap16(sample);
+    }
 }
 
 void bytes_to_rows(const std::uint8_t* decoded, const StripSpan& strip, const ImageLayout& layout,
@@ -180,8 +191,12 @@ void fast_strip(const InputFile& file, const std::string& file_name, const Strip
     switch (layout.compression) {
         case Compression::none:
             check_raw_strip(strip.byte_count, needed, file_name);
-            if (bits == 16) {
+            if (bits == 16 && native_order(byte_order)) {
                 std::memcpy(target, encoded, needed);
+            } else if (bits == 16) {
+                // One pass instead of a copy and a swap.
+                copy_swapped(rows.row(strip.first_row), encoded, needed / 2);
+                return;  // already in the machine's order
             } else {
                 target = const_cast<std::uint8_t*>(encoded);
             }
