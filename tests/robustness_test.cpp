@@ -272,6 +272,25 @@ TEST(LongRun, TwoThousandSlicesKeepMemoryAndDescriptorsFlat) {
     EXPECT_LT(long_run.max_rss_kb, short_run.max_rss_kb + 2048);
 }
 
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer cannot run under an address-space limit
+TEST(HugeFile, AFileThatDoesNotFitInMemoryEndsInTheAllocationMessage) {
+    // A 512 MB (sparse) slice file against a 256 MB address-space limit.
+    TempFolder folder;
+    const Bytes head = slice_of(kExampleSamples, 3, kExampleRecord);
+    write_file(folder.file("rec0001.tif"), head);
+    ASSERT_EQ(::truncate(folder.file("rec0001.tif").c_str(), off_t{512} << 20), 0);
+    ProgramResult result = run_slabtone({"1", "1", "0", "2"}, folder.path(), [] {
+        struct rlimit limit {
+            std::uint64_t{256} << 20, std::uint64_t{256} << 20
+        };
+        ::setrlimit(RLIMIT_AS, &limit);
+    });
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.err, "rec0001.tif : cell memory allocation error.\n");
+}
+#endif
+
 // Every input a fuzzer ever failed on, replayed through its harness.
 TEST(FuzzRegressions, EveryStoredInputPasses) {
     const fs::path root = fs::path(SLABTONE_SOURCE_DIR) / "fuzz" / "regressions";

@@ -2,6 +2,7 @@
 // slices (ro%04d.tif) through a window of linear attenuation coefficients.
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <variant>
 
 #include "command_line.hpp"
@@ -22,6 +23,11 @@ int main(int argc, char** argv) {
     } catch (const slabtone::SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    } catch (const std::exception& error) {
+        // Not expected: every failure of a slice is a SliceError.
+        std::fflush(stdout);
+        std::fprintf(stderr, "slabtone : %s\n", error.what());
         return 1;
     }
     return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
 
 #include "failure.hpp"
 #include "image_attributes.hpp"
@@ -79,10 +80,20 @@ GraySlice read_from(const InputFile& file, const std::string& file_name, ReaderB
     return slice;
 }
 
+// The whole file in memory; a file too large for that cannot be read as a
+// slice either (its image alone would not fit).
+std::optional<InputFile> load_file(const std::string& path, InputFile recycled) {
+    try {
+        return InputFile::load(path, std::move(recycled));
+    } catch (const std::bad_alloc&) {
+        fail(path, Failure::cell_allocation);
+    }
+}
+
 }  // namespace
 
 GraySlice read_gray_tiff(const std::string& path, ReadRequest request) {
-    std::optional<InputFile> file = InputFile::load(path);
+    std::optional<InputFile> file = load_file(path, InputFile());
     if (!file) fail(path, Failure::file_not_found);
     ReaderBuffers buffers;
     // The file goes with this call: the rows must not be read from it.
@@ -90,7 +101,7 @@ GraySlice read_gray_tiff(const std::string& path, ReadRequest request) {
 }
 
 GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRequest request) {
-    std::optional<InputFile> file = InputFile::load(path, std::move(buffers.file));
+    std::optional<InputFile> file = load_file(path, std::move(buffers.file));
     if (!file) fail(path, Failure::file_not_found);
     buffers.file = std::move(*file);
     return read_from(buffers.file, path, buffers, request, true);

@@ -33,7 +33,8 @@ class InputFile {
     // nullopt when the file cannot be opened for reading. A file whose
     // contents cannot be read (a folder, a read error) counts as ending where
     // the reading stopped. The memory of `recycled` is reused when it is
-    // large enough.
+    // large enough. Throws std::bad_alloc when the file does not fit in
+    // memory.
     static std::optional<InputFile> load(const std::string& path, InputFile recycled);
     static std::optional<InputFile> load(const std::string& path);
     static InputFile from_bytes(const std::vector<std::uint8_t>& bytes);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "atomic_file.hpp"
 #include "failure.hpp"
@@ -124,6 +125,10 @@ int main(int argc, char** argv) {
     } catch (const SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    } catch (const std::exception& error) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "slabtone-window : %s\n", error.what());
         return 1;
     }
 }
