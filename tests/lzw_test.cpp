@@ -21,14 +21,14 @@ constexpr std::uint32_t kLzw = 5;
 // An 8-bit LZW slice of `width` x 1 (bits 0: no byte is asked for).
 Bytes lzw_slice(const Bytes& strip, std::uint32_t width, std::uint32_t bits = 8,
                 std::uint32_t fill_order = 0) {
-    SliceSpec spec;
-    spec.width = width;
-    spec.height = 1;
-    spec.bits = bits;
-    spec.compression = kLzw;
-    spec.fill_order = fill_order;
-    spec.strips = {strip};
-    return build_slice(spec);
+    SliceLayout layout;
+    layout.width = width;
+    layout.height = 1;
+    layout.bits = bits;
+    layout.compression = kLzw;
+    layout.fill_order = fill_order;
+    layout.strips = {strip};
+    return build_slice(layout);
 }
 
 // The first n bytes of the de Bruijn sequence of order 2 over all byte
@@ -212,11 +212,11 @@ TEST(LzwTable, RepetitiveDataMakesLongStrings) {
 
 TEST(LzwStrip, PastTheEndOfTheFileBytesAreAllOnes) {
     // A strip that starts past the end: the first nine bits are all ones.
-    SliceSpec spec;
-    spec.width = 1;
-    spec.height = 1;
-    spec.compression = kLzw;
-    spec.strips = {{}};
+    SliceLayout layout;
+    layout.width = 1;
+    layout.height = 1;
+    layout.compression = kLzw;
+    layout.strips = {{}};
     TiffBuilder b;
     b.long_tag(256, 1).long_tag(257, 1).short_tag(258, 8).short_tag(259, kLzw);
     b.short_tag(262, 1).long_tag(273, 0x7FFFFFF0).long_tag(279, 4);

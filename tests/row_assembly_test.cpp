@@ -31,15 +31,15 @@ class RowTest : public ::testing::TestWithParam<RowCase> {};
 
 TEST_P(RowTest, AssemblesSamples) {
     const RowCase& c = GetParam();
-    SliceSpec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.bits = c.bits;
-    spec.order = c.order;
-    spec.fill_order = c.fill_order;
-    spec.predictor = c.predictor;
-    spec.strips = {c.strip};
-    EXPECT_EQ(read_samples(build_slice(spec)), c.samples);
+    SliceLayout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.bits = c.bits;
+    layout.order = c.order;
+    layout.fill_order = c.fill_order;
+    layout.predictor = c.predictor;
+    layout.strips = {c.strip};
+    EXPECT_EQ(read_samples(build_slice(layout)), c.samples);
 }
 
 const RowCase kRows[] = {

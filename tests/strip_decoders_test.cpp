@@ -30,15 +30,15 @@ class StripTest : public ::testing::TestWithParam<StripCase> {};
 
 TEST_P(StripTest, DecodesExactlyOrNamesTheFault) {
     const StripCase& c = GetParam();
-    SliceSpec spec;
-    spec.width = c.width;
-    spec.height = c.height;
-    spec.bits = c.bits;
-    spec.compression = c.compression;
-    spec.rows_per_strip = c.rows_per_strip;
-    spec.fill_order = c.fill_order;
-    spec.strips = c.strips;
-    Bytes file = build_slice(spec);
+    SliceLayout layout;
+    layout.width = c.width;
+    layout.height = c.height;
+    layout.bits = c.bits;
+    layout.compression = c.compression;
+    layout.rows_per_strip = c.rows_per_strip;
+    layout.fill_order = c.fill_order;
+    layout.strips = c.strips;
+    Bytes file = build_slice(layout);
     if (std::holds_alternative<Failure>(c.result)) {
         EXPECT_EQ(reader_failure(file), std::get<Failure>(c.result));
     } else {

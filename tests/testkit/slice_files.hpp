@@ -20,18 +20,18 @@ inline const std::vector<std::uint8_t> kExampleBytes = {0, 63, 127, 191, 255, 25
 // An uncompressed 16-bit little-endian slice of `width` x (samples / width).
 inline std::vector<std::uint8_t> slice_of(const std::vector<std::uint16_t>& samples,
                                           std::uint32_t width, const std::string& description) {
-    SliceSpec spec;
-    spec.width = width;
-    spec.height = std::uint32_t(samples.size() / width);
-    spec.bits = 16;
-    spec.description = description;
+    SliceLayout layout;
+    layout.width = width;
+    layout.height = std::uint32_t(samples.size() / width);
+    layout.bits = 16;
+    layout.description = description;
     std::vector<std::uint8_t> strip;
     for (auto v : samples) {
         strip.push_back(std::uint8_t(v & 0xFF));
         strip.push_back(std::uint8_t(v >> 8));
     }
-    spec.strips = {strip};
-    return build_slice(spec);
+    layout.strips = {strip};
+    return build_slice(layout);
 }
 
 }  // namespace slabtone::test

@@ -88,23 +88,23 @@ std::vector<std::uint8_t> TiffBuilder::build() const {
     return file;
 }
 
-std::vector<std::uint8_t> build_slice(const SliceSpec& spec) {
-    TiffBuilder b(spec.order);
+std::vector<std::uint8_t> build_slice(const SliceLayout& layout) {
+    TiffBuilder b(layout.order);
     std::vector<std::uint32_t> offsets;
     std::vector<std::uint32_t> counts;
-    for (const auto& strip : spec.strips) {
+    for (const auto& strip : layout.strips) {
         offsets.push_back(b.add_data(strip));
         counts.push_back(std::uint32_t(strip.size()));
     }
-    b.long_tag(256, spec.width).long_tag(257, spec.height).short_tag(258, spec.bits);
-    b.short_tag(259, spec.compression).short_tag(262, 1);
-    if (spec.fill_order != 0) b.short_tag(266, spec.fill_order);
-    if (!spec.description.empty()) b.ascii(270, spec.description);
+    b.long_tag(256, layout.width).long_tag(257, layout.height).short_tag(258, layout.bits);
+    b.short_tag(259, layout.compression).short_tag(262, 1);
+    if (layout.fill_order != 0) b.short_tag(266, layout.fill_order);
+    if (!layout.description.empty()) b.ascii(270, layout.description);
     b.longs(273, offsets);
     b.short_tag(277, 1);
-    if (spec.rows_per_strip != 0) b.long_tag(278, spec.rows_per_strip);
+    if (layout.rows_per_strip != 0) b.long_tag(278, layout.rows_per_strip);
     b.longs(279, counts);
-    if (spec.predictor != 0) b.short_tag(317, spec.predictor);
+    if (layout.predictor != 0) b.short_tag(317, layout.predictor);
     return b.build();
 }
 

@@ -61,7 +61,7 @@ class TiffBuilder {
 // A minimal valid slice: width x height, the given bits per sample and
 // photometric 1, with the strips given as stored bytes (uncompressed unless
 // `compression` says otherwise) and RowsPerStrip when non-zero.
-struct SliceSpec {
+struct SliceLayout {
     std::uint32_t width = 4;
     std::uint32_t height = 2;
     std::uint32_t bits = 8;
@@ -73,7 +73,7 @@ struct SliceSpec {
     std::string description;  // empty: tag absent
     Order order = Order::little;
 };
-std::vector<std::uint8_t> build_slice(const SliceSpec& spec);
+std::vector<std::uint8_t> build_slice(const SliceLayout& layout);
 
 }  // namespace slabtone::test
 
