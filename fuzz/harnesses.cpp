@@ -2,10 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
-#include "description_record.hpp"
 #include "failure.hpp"
 #include "gray_tiff.hpp"
 #include "memory_budget.hpp"
@@ -66,15 +64,7 @@ void convert_any_file(const std::uint8_t* data, std::size_t size) {
     }
     run.window_scale = 255.0 / (run.lac_max - run.lac_min);
     try {
-        ReadSlice slice;
-        slice.number = 1;
-        slice.input_name = "rec0001.tif";
-        slice.gray = read_gray_tiff(file_of(data, size), slice.input_name);
-        if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
-        DescriptionRecord record;
-        apply_description(slice.description, record);
-        ConversionBuffers buffers;
-        ConvertedSlice converted = finish_slice(slice, record, run, buffers);
+        ConvertedSlice converted = convert_single_slice(file_of(data, size), run);
         if (converted.file.size() < 8) std::abort();
     } catch (const SliceError& error) {
         if (error.message().empty()) std::abort();

@@ -59,10 +59,7 @@ TEST_P(LibtiffDecodeTest, SamplesMatchLibtiff) {
     ASSERT_EQ(expected, image.samples) << "libtiff does not round-trip this variant";
     GraySlice slice = read_gray_tiff(path);
     EXPECT_EQ(slice.description, "1\t2\t3");
-    std::vector<std::uint16_t> got;
-    for (std::uint32_t r = 0; r < slice.rows.height(); ++r) {
-        got.insert(got.end(), slice.rows.row(r), slice.rows.row(r) + slice.rows.width());
-    }
+    const std::vector<std::uint16_t> got = samples_of(slice.rows);
     ASSERT_EQ(got.size(), expected.size());
     for (std::size_t i = 0; i < got.size(); ++i) {
         ASSERT_EQ(got[i], expected[i]) << "first difference at sample " << i;

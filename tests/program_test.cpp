@@ -9,6 +9,7 @@
 
 #include "libtiff_files.hpp"
 #include "run_program.hpp"
+#include "slice_conversion.hpp"
 #include "slice_files.hpp"
 #include "temp_folder.hpp"
 
@@ -35,8 +36,7 @@ std::vector<std::string> names_in(const std::string& folder) {
 class ProgramTest : public ::testing::Test {
   protected:
     void put_slice(int slice, const std::vector<std::uint8_t>& bytes) {
-        char name[32];
-        std::snprintf(name, sizeof name, "rec%04d.tif", slice);
+        const std::string name = input_name(slice);
         write_file(folder_.file(name), bytes);
     }
     void put_example(int slice) { put_slice(slice, slice_of(kExampleSamples, 3, kExampleRecord)); }
@@ -248,15 +248,13 @@ TEST_F(ProgramTest, OneCoreConvertsLikeEveryCore) {
     for (int slice = 1; slice <= 10; ++slice) {
         image.samples = phantom_samples(300, 300, 16, std::uint32_t(slice), true);
         image.compression = slice % 2 ? 5 : 1;
-        char name[32];
-        std::snprintf(name, sizeof name, "rec%04d.tif", slice);
+        const std::string name = input_name(slice);
         write_with_libtiff(folder_.file(name), image);
     }
     ASSERT_EQ(run({"1", "10", "0.5", "50"}).exit_status, 0);
     std::vector<std::vector<std::uint8_t>> all_cores;
     for (int slice = 1; slice <= 10; ++slice) {
-        char name[32];
-        std::snprintf(name, sizeof name, "ro%04d.tif", slice);
+        const std::string name = output_name(slice);
         all_cores.push_back(read_file(folder_.file(name)));
         fs::remove(folder_.file(name));
     }
@@ -268,8 +266,7 @@ TEST_F(ProgramTest, OneCoreConvertsLikeEveryCore) {
     });
     ASSERT_EQ(pinned.exit_status, 0) << pinned.err << " signal " << pinned.signal;
     for (int slice = 1; slice <= 10; ++slice) {
-        char name[32];
-        std::snprintf(name, sizeof name, "ro%04d.tif", slice);
+        const std::string name = output_name(slice);
         EXPECT_EQ(read_file(folder_.file(name)), all_cores[std::size_t(slice - 1)]) << name;
     }
 }
@@ -308,8 +305,7 @@ TEST_F(ProgramTest, RecordPassesFromSliceToSliceInOrder) {
     ProgramResult result = run({"1", "24", "0", "2"});
     ASSERT_EQ(result.exit_status, 0) << result.err;
     for (int slice = 1; slice <= 24; ++slice) {
-        char name[32];
-        std::snprintf(name, sizeof name, "ro%04d.tif", slice);
+        const std::string name = output_name(slice);
         EXPECT_EQ(read_file(folder_.file(name)), expected[std::size_t(slice - 1)]) << name;
     }
 }
@@ -335,8 +331,7 @@ TEST_F(ProgramTest, EveryCompressionConvertsToTheSameBytes) {
         image.predictor = s.predictor;
         image.fill_order = s.fill_order;
         image.big_endian = s.big_endian;
-        char name[32];
-        std::snprintf(name, sizeof name, "rec%04d.tif", slice++);
+        const std::string name = input_name(slice++);
         write_with_libtiff(folder_.file(name), image);
     }
     ProgramResult result = run({"1", "6", "0.3", "40", "10", "5", "289", "34"});

@@ -39,15 +39,7 @@ std::variant<Bytes, Failure> convert_bytes(const Bytes& bytes) {
     run.lac_max = 40;
     run.window_scale = 255.0 / 40;
     try {
-        ReadSlice slice;
-        slice.number = 1;
-        slice.input_name = "rec0001.tif";
-        slice.gray = read_gray_tiff(InputFile::from_bytes(bytes), slice.input_name);
-        if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
-        DescriptionRecord record;
-        apply_description(slice.description, record);
-        ConversionBuffers buffers;
-        ConvertedSlice converted = finish_slice(slice, record, run, buffers);
+        ConvertedSlice converted = convert_single_slice(InputFile::from_bytes(bytes), run);
         return Bytes(converted.file.bytes().begin(), converted.file.bytes().end());
     } catch (const SliceError& error) {
         return error.failure();
@@ -251,8 +243,7 @@ TEST(LongRun, TwoThousandSlicesKeepMemoryAndDescriptorsFlat) {
     TempFolder folder;
     const Bytes slice = slice_of(kExampleSamples, 3, kExampleRecord);
     for (int n = 1; n <= 2000; ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, "rec%04d.tif", n);
+        const std::string name = input_name(n);
         write_file(folder.file(name), slice);
     }
     // A descriptor leaked per slice would exhaust a limit of 32 long

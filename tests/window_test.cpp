@@ -9,6 +9,7 @@
 #include "lac_distribution.hpp"
 #include "libtiff_files.hpp"
 #include "run_program.hpp"
+#include "slice_conversion.hpp"
 #include "slice_files.hpp"
 #include "temp_folder.hpp"
 #include "window_command_line.hpp"
@@ -186,8 +187,7 @@ class WindowProgramTest : public ::testing::Test {
                                 : slice <= 3 ? "1\t0\t10000\t-1"
                                              : "1\t0\t8000\t-0.8";
             image.samples = phantom_samples(64, 48, 16, std::uint32_t(slice), true);
-            char name[32];
-            std::snprintf(name, sizeof name, "rec%04d.tif", slice);
+            const std::string name = input_name(slice);
             write_with_libtiff(folder_.file(name), image);
         }
     }

@@ -55,12 +55,14 @@ ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std
     return std::move(stream.bytes);
 }
 
+void store_byte_slice(const std::string& output_name, std::span<const std::uint8_t> file) {
+    if (!store_file_atomically(output_name, file)) fail(output_name, Failure::cannot_write_file);
+}
+
 void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
                       std::uint32_t width, std::uint32_t height, const std::string& description) {
-    ByteBuffer file = encode_byte_slice(output_name, bytes, width, height, description);
-    if (!store_file_atomically(output_name, file.bytes())) {
-        fail(output_name, Failure::cannot_write_file);
-    }
+    store_byte_slice(output_name,
+                     encode_byte_slice(output_name, bytes, width, height, description).bytes());
 }
 
 }  // namespace slabtone

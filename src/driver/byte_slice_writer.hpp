@@ -19,10 +19,13 @@ ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std
                              std::uint32_t width, std::uint32_t height,
                              const std::string& description, ByteBuffer recycled = {});
 
-// Encodes the slice and stores it under `output_name`. The file appears
-// under its name only once complete: it is written under a temporary name in
-// the same folder and renamed. On any failure the temporary file is removed
-// and SliceError(output_name, cannot write file) is thrown.
+// Stores a laid-out file under `output_name`: written under a temporary name
+// in the same folder and renamed once complete; on any failure the
+// temporary file is removed and SliceError(output_name, cannot write file)
+// is thrown.
+void store_byte_slice(const std::string& output_name, std::span<const std::uint8_t> file);
+
+// Encodes the slice and stores it under `output_name` (store_byte_slice).
 void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
                       std::uint32_t width, std::uint32_t height, const std::string& description);
 

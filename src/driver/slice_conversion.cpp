@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <new>
+#include <type_traits>
 
 #include "byte_slice_writer.hpp"
 #include "failure.hpp"
@@ -37,14 +38,39 @@ std::string output_name(std::int64_t slice) {
     return slice_name("ro%04lld.tif", slice);
 }
 
-ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers) {
+namespace {
+
+template <class Source>
+ReadSlice read_slice_from(std::int64_t number, Source& source) {
     ReadSlice slice;
     slice.number = number;
     slice.input_name = input_name(number);
-    slice.gray = read_gray_tiff(slice.input_name, buffers);
+    if constexpr (std::is_same_v<Source, ReaderBuffers>) {
+        slice.gray = read_gray_tiff(slice.input_name, source);
+    } else {
+        slice.gray = read_gray_tiff(source, slice.input_name);
+    }
     // A slice without a text description leaves the record as it was.
     if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
     return slice;
+}
+
+}  // namespace
+
+ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers) {
+    return read_slice_from(number, buffers);
+}
+
+ReadSlice read_slice(std::int64_t number, const InputFile& file) {
+    return read_slice_from(number, file);
+}
+
+ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& run) {
+    const ReadSlice slice = read_slice(1, file);
+    DescriptionRecord record;
+    apply_description(slice.description, record);
+    ConversionBuffers buffers;
+    return finish_slice(slice, record, run, buffers);
 }
 
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,

@@ -27,6 +27,8 @@ struct ReadSlice {
 
 // Reads and decodes the slice and parses its description. Throws SliceError.
 ReadSlice read_slice(std::int64_t number, ReaderBuffers& buffers);
+// The same for the slice's file already in memory.
+ReadSlice read_slice(std::int64_t number, const InputFile& file);
 
 struct ConvertedSlice {
     std::string input_name;
@@ -46,5 +48,8 @@ struct ConversionBuffers {
 // lays out the 8-bit file. Throws SliceError.
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
                             const RunParameters& run, ConversionBuffers& buffers);
+
+// Slice 1 converted from a file in memory, as the first slice of a run.
+ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& run);
 
 }  // namespace slabtone

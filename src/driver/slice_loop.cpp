@@ -4,8 +4,7 @@
 
 #include <mutex>
 
-#include "atomic_file.hpp"
-#include "failure.hpp"
+#include "byte_slice_writer.hpp"
 #include "slice_pipeline.hpp"
 
 namespace slabtone {
@@ -75,9 +74,7 @@ void run_slices(const RunParameters& run, std::FILE* out) {
             auto outcome = pipeline.take(slice);
             if (outcome.error) std::rethrow_exception(outcome.error);
             ConvertedSlice& converted = *outcome.result;
-            if (!store_file_atomically(converted.output_name, converted.file.bytes())) {
-                fail(converted.output_name, Failure::cannot_write_file);
-            }
+            store_byte_slice(converted.output_name, converted.file.bytes());
             std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
                          converted.output_name.c_str());
             // The line ends in a carriage return only: flush it so that a

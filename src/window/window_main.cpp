@@ -81,15 +81,17 @@ int report(const WindowParameters& parameters, const SampleCounts& counts) {
         return 1;
     }
     // The window as slabtone will read it back from the command.
-    const std::string low_text = fixed(distribution.percentile(parameters.low));
-    const std::string high_text = fixed(distribution.percentile(parameters.high));
+    const double low = distribution.percentile(parameters.low);
+    const double high = distribution.percentile(parameters.high);
+    const std::string low_text = fixed(low);
+    const std::string high_text = fixed(high);
     const double lac_min = std::atof(low_text.c_str());
     const double lac_max = std::atof(high_text.c_str());
 
     std::printf("minimum LAC: %.6f\n", distribution.minimum());
-    std::printf("%g%% LAC: %.6f\n", parameters.low, distribution.percentile(parameters.low));
+    std::printf("%g%% LAC: %.6f\n", parameters.low, low);
     std::printf("median LAC: %.6f\n", distribution.percentile(50));
-    std::printf("%g%% LAC: %.6f\n", parameters.high, distribution.percentile(parameters.high));
+    std::printf("%g%% LAC: %.6f\n", parameters.high, high);
     std::printf("maximum LAC: %.6f\n", distribution.maximum());
     const Saturation saturated = saturation(counts, lac_min, lac_max);
     const double total = static_cast<double>(distribution.samples());

@@ -24,14 +24,18 @@ inline std::optional<Failure> reader_failure(const std::vector<std::uint8_t>& by
     return std::nullopt;
 }
 
-// The samples of an accepted file, row after row.
-inline std::vector<std::uint16_t> read_samples(const std::vector<std::uint8_t>& bytes) {
-    GraySlice slice = read_gray_tiff(InputFile::from_bytes(bytes), kProbeName);
+// The samples of a table, row after row.
+inline std::vector<std::uint16_t> samples_of(const RowTable& rows) {
     std::vector<std::uint16_t> samples;
-    for (std::uint32_t r = 0; r < slice.rows.height(); ++r) {
-        samples.insert(samples.end(), slice.rows.row(r), slice.rows.row(r) + slice.rows.width());
+    for (std::uint32_t r = 0; r < rows.height(); ++r) {
+        samples.insert(samples.end(), rows.row(r), rows.row(r) + rows.width());
     }
     return samples;
+}
+
+// The samples of an accepted file, row after row.
+inline std::vector<std::uint16_t> read_samples(const std::vector<std::uint8_t>& bytes) {
+    return samples_of(read_gray_tiff(InputFile::from_bytes(bytes), kProbeName).rows);
 }
 
 }  // namespace slabtone::test
