@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include "encoded_bytes.hpp"
+#include "harnesses.hpp"
 #include "libtiff_files.hpp"
 #include "lzw_writer.hpp"
 #include "reader_probe.hpp"
@@ -184,6 +185,65 @@ TEST(LzwEndCode, NeitherWidthYieldsTheEndCode) {
     writer.put(65, 10);
     EXPECT_EQ(reader_failure(lzw_slice(writer.bytes(), 254)), Failure::lzw_missing_end);
 }
+
+// After the entry that widened the codes, each end form is an optional
+// clear code and the end code at its own width; only when neither yields
+// the end code is the strip refused. Both decoding paths must agree.
+class LzwEndFormTest : public ::testing::TestWithParam<std::tuple<std::size_t, bool /*fill 2*/>> {};
+
+TEST_P(LzwEndFormTest, WideFormTakesAClearCodeAndNeitherFormMeansMissingEnd) {
+    const auto& [count, reversed] = GetParam();
+    const Bytes data = distinct_pairs(count);  // one code per byte
+    const unsigned wide = lzw_width(258 + unsigned(count) - 1);
+    ASSERT_GT(wide, 9u);
+    auto data_codes = [&] {
+        BitWriter writer;
+        writer.put(256, 9);
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            writer.put(data[i], i == 0 ? 9 : lzw_width(258 + unsigned(i) - 1));
+        }
+        return writer;
+    };
+    BitWriter wide_end = data_codes();
+    wide_end.put(256, wide).put(257, 9);
+    Bytes one_more = wide_end.bytes();
+    one_more.push_back(0);
+    // A clear code at the narrow width with too few bits after it for a
+    // 9-bit code, but enough for one wide code (512, not the end code).
+    BitWriter narrow_cut = data_codes();
+    narrow_cut.put(256, wide - 1);
+    if (narrow_cut.bits() % 8 == 0) narrow_cut.put(0, 1);
+
+    const std::pair<Bytes, std::optional<Failure>> cases[] = {
+        {wide_end.bytes(), std::nullopt},
+        {one_more, Failure::lzw_too_many_codes},
+        {narrow_cut.bytes(), Failure::lzw_missing_end},
+        {data_codes().bytes(), Failure::lzw_too_few_codes},  // no end at all
+    };
+    for (const auto& [strip, expected] : cases) {
+        Bytes stored = strip;
+        if (reversed) {
+            for (auto& byte : stored) byte = kReversedBits[byte];
+        }
+        const InputFile file =
+            InputFile::from_bytes(lzw_slice(stored, std::uint32_t(count), 8, reversed ? 2 : 1));
+        for (DecodePath path : {DecodePath::fast, DecodePath::exact}) {
+            const fuzz::DecodeOutcome outcome = fuzz::decode_outcome(file, path);
+            EXPECT_EQ(outcome.failure, expected) << (path == DecodePath::fast ? "fast" : "exact");
+            if (!expected) {
+                EXPECT_EQ(outcome.samples, Samples(data.begin(), data.end()));
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widenings, LzwEndFormTest,
+                         ::testing::Combine(::testing::Values(254, 766, 1790), ::testing::Bool()),
+                         [](const auto& info) {
+                             return "next_code_" +
+                                    std::to_string(258 + std::get<0>(info.param) - 1) +
+                                    (std::get<1>(info.param) ? "_fill2" : "_fill1");
+                         });
 
 TEST(LzwTable, FullTable) {
     // 3839 single-byte codes make entries up to 4095 (next_code 4096).

@@ -9,6 +9,7 @@
 
 #include "bulk_decoders.hpp"
 #include "failure.hpp"
+#include "lzw_end_code.hpp"
 
 namespace slabtone {
 
@@ -158,37 +159,17 @@ void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::
     }
     const std::uint64_t produced = static_cast<std::uint64_t>(out - first);
 
-    // The end of the strip, as the byte-at-a-time decoder checks it: right
-    // after a widening the end code may stand at the narrower width or at
-    // the wider one; the narrower is tried first.
+    // The end of the strip, as the byte-at-a-time decoder reads it.
     const bool just_widened = next_code == (1u << (width - 1)) - 1;
     const std::uint64_t end_position = codes.position();
-    auto nothing_left = [&] {
-        if (produced != needed || codes.bytes_left() != 0) failure(Failure::lzw_too_many_codes);
+    auto take = [&codes](unsigned code_width, unsigned& code) {
+        if (!codes.can_take(code_width)) return false;
+        code = codes.take(code_width);
+        return true;
     };
-    Failure narrow_failure = Failure::lzw_missing_end;
-    const unsigned narrow = just_widened ? width - 1 : width;
-    if (!codes.can_take(narrow)) {
-        narrow_failure = Failure::lzw_too_few_codes;
-    } else {
-        unsigned code = codes.take(narrow);
-        if (code == kClearCode) {
-            code = codes.can_take(9) ? codes.take(9) : kTableSize;
-            if (code == kTableSize) narrow_failure = Failure::lzw_too_few_codes;
-        }
-        if (code == kEndCode) {
-            nothing_left();
-            return;
-        }
-    }
-    if (just_widened) {
-        codes.rewind(end_position);
-        if (codes.can_take(width) && codes.take(width) == kEndCode) {
-            nothing_left();
-            return;
-        }
-    }
-    failure(narrow_failure);
+    auto rewind = [&] { codes.rewind(end_position); };
+    if (auto f = read_lzw_end(width, just_widened, take, rewind)) failure(*f);
+    if (produced != needed || codes.bytes_left() != 0) failure(Failure::lzw_too_many_codes);
 }
 
 }  // namespace slabtone

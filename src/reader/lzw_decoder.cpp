@@ -1,5 +1,7 @@
 #include "lzw_decoder.hpp"
 
+#include "lzw_end_code.hpp"
+
 namespace slabtone {
 
 void LzwDecoder::fail_with(Failure failure) const {
@@ -93,24 +95,6 @@ std::uint16_t LzwDecoder::expand_next_code() {
     return string_stack_[length - 1];
 }
 
-bool LzwDecoder::end_code_at(unsigned width, Failure& failure) {
-    unsigned code = 0;
-    if (!try_take_code(width, code)) {
-        failure = Failure::lzw_too_few_codes;
-        return false;
-    }
-    // A clear code just before the end code is accepted.
-    if (code == kClearCode && !try_take_code(9, code)) {
-        failure = Failure::lzw_too_few_codes;
-        return false;
-    }
-    if (code != kEndCode) {
-        failure = Failure::lzw_missing_end;
-        return false;
-    }
-    return true;
-}
-
 void LzwDecoder::check_nothing_left() const {
     // Bytes of the last string that the rows did not take, or whole encoded
     // bytes after the one that holds the end code.
@@ -119,28 +103,17 @@ void LzwDecoder::check_nothing_left() const {
 
 void LzwDecoder::end_strip() {
     // Right after the entry that widened the codes (next_code 511, 1023 or
-    // 2047), the end code may stand at the narrower width, as the strict
-    // reading of the format has it, or at the wider one, as every current
-    // libtiff writes it. The narrower reading is tried first.
+    // 2047) the end may stand at the narrower width or at the wider one.
     const bool just_widened = next_code_ == mask_of(code_width_ - 1);
     const BitReader saved = reader_;
     const std::uint64_t saved_position = bytes_.position();
-
-    Failure failure = Failure::lzw_missing_end;
-    if (end_code_at(just_widened ? code_width_ - 1 : code_width_, failure)) {
-        check_nothing_left();
-        return;
-    }
-    if (just_widened) {
+    auto take = [this](unsigned width, unsigned& code) { return try_take_code(width, code); };
+    auto rewind = [&] {
         reader_ = saved;
         bytes_.seek(saved_position);
-        unsigned code = 0;
-        if (try_take_code(code_width_, code) && code == kEndCode) {
-            check_nothing_left();
-            return;
-        }
-    }
-    fail_with(failure);
+    };
+    if (auto failure = read_lzw_end(code_width_, just_widened, take, rewind)) fail_with(*failure);
+    check_nothing_left();
 }
 
 }  // namespace slabtone

@@ -60,8 +60,6 @@ class LzwDecoder {
     }
     std::uint16_t expand_next_code();
     unsigned push_string(unsigned code, unsigned index);
-    // An optional clear code and then the end code, at `width` bits.
-    bool end_code_at(unsigned width, Failure& failure);
     void check_nothing_left() const;
 
     [[noreturn]] void fail_with(Failure failure) const;

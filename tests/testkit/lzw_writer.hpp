@@ -22,6 +22,7 @@ class BitWriter {
         return *this;
     }
     const std::vector<std::uint8_t>& bytes() const { return bytes_; }
+    std::size_t bits() const { return bits_; }
 
   private:
     std::vector<std::uint8_t> bytes_;

@@ -3,11 +3,19 @@
 
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "failure.hpp"
 #include "gray_tiff.hpp"
+
+namespace slabtone {
+// Test failures name a reader failure by its message.
+inline void PrintTo(Failure failure, std::ostream* os) {
+    *os << '"' << failure_text(failure) << '"';
+}
+}  // namespace slabtone
 
 namespace slabtone::test {
 
