@@ -52,7 +52,7 @@ slabtone::InputFile slice_file(std::uint16_t compression, std::uint16_t predicto
                               tmsize_t(std::size_t{n} * kSize * 2));
     }
     TIFFClose(tiff);
-    auto file = slabtone::InputFile::load(path);
+    auto file = slabtone::InputFile::open(path);
     ::unlink(path);
     return std::move(*file);
 }
@@ -119,7 +119,7 @@ void BM_EncodeOutput(benchmark::State& state) {
     for (auto _ : state) {
         auto file = slabtone::encode_byte_slice("ro0001.tif", bytes, kSize, kSize,
                                                 "1\t0.000000\t63.750000\t0.000000");
-        benchmark::DoNotOptimize(file.data());
+        benchmark::DoNotOptimize(file->data());
     }
     state.SetBytesProcessed(std::int64_t(state.iterations()) * kSize * kSize);
 }

@@ -6,7 +6,7 @@
 
 #include "failure.hpp"
 #include "gray_tiff.hpp"
-#include "memory_budget.hpp"
+#include "memory_pool.hpp"
 #include "slice_conversion.hpp"
 
 namespace slabtone::fuzz {

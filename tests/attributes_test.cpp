@@ -5,7 +5,7 @@
 #include <functional>
 #include <map>
 
-#include "memory_budget.hpp"
+#include "memory_pool.hpp"
 #include "reader_probe.hpp"
 #include "tiff_builder.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "harnesses.hpp"
 #include "libtiff_files.hpp"
-#include "memory_budget.hpp"
+#include "memory_pool.hpp"
 #include "reader_probe.hpp"
 #include "temp_folder.hpp"
 #include "tiff_directory.hpp"
@@ -123,6 +123,45 @@ TEST_F(FastPathTest, MutatedFilesDecodeAlikeOrFailAlike) {
     // Both outcomes must be well represented for the comparison to mean much.
     EXPECT_GT(failures, compared / 10);
     EXPECT_LT(failures, compared * 9 / 10);
+}
+
+TEST_F(FastPathTest, FilesOnDiskDecodeLikeFilesInMemory) {
+    // Read from disk, strips come into buffers of their own (or straight
+    // into the rows), and when there is no memory for those, byte by byte
+    // through the reader's small cache: every way gives what the file in
+    // memory gives.
+    std::mt19937 random(11);
+    int compared = 0;
+    for (const Bytes& base : base_files()) {
+        for (int variant = 0; variant < 3; ++variant) {
+            Bytes file = base;
+            if (variant == 1) file[random() % file.size()] ^= std::uint8_t(1u << (random() % 8));
+            if (variant == 2) file.resize(random() % file.size());
+            const std::string path = folder_.file("disk.tif");
+            write_file(path, file);
+            const Outcome in_memory = outcome_of(file, DecodePath::exact);
+            const std::optional<InputFile> on_disk = InputFile::open(path);
+            ASSERT_TRUE(on_disk);
+            for (DecodePath decode : {DecodePath::fast, DecodePath::exact}) {
+                const Outcome outcome = fuzz::decode_outcome(*on_disk, decode);
+                ASSERT_EQ(outcome, in_memory) << difference(outcome, in_memory);
+            }
+            // Room for the rows and the strip tables only.
+            if (!in_memory.failure) {
+                const GraySlice shape = read_gray_tiff(InputFile::from_bytes(file), kProbeName,
+                                                       ReadRequest{true, false});
+                const std::uint64_t rows =
+                    (2 * std::uint64_t(shape.width) + 8) * std::uint64_t(shape.height) +
+                    RowTable::kSlackBytes;
+                set_memory_budget(rows + 8 * std::uint64_t(shape.height) + 64);
+                const Outcome tight = fuzz::decode_outcome(*on_disk, DecodePath::fast);
+                set_memory_budget(std::uint64_t{32} << 20);
+                ASSERT_EQ(tight, in_memory) << difference(tight, in_memory);
+            }
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 48 * 3);
 }
 
 // The position of strip `index`'s entry in the StripOffsets (LONG) table.

@@ -75,32 +75,60 @@ int create_temporary(const std::string& pattern) {
     return fd;
 }
 
-bool write_all(int fd, std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        bytes = bytes.subspan(static_cast<std::size_t>(written));
-    }
-    return true;
+// Held by the one AtomicFile that exists; the cleanup handlers are in
+// place before the first one is created.
+std::mutex& one_file_at_a_time() {
+    static std::mutex mutex;
+    install_cleanup_handlers();
+    return mutex;
 }
 
 }  // namespace
 
-bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes) {
+bool write_all_at(int fd, std::uint64_t position, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written =
+            ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(position));
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+        position += static_cast<std::uint64_t>(written);
+    }
+    return true;
+}
+
+AtomicFile::AtomicFile(const std::string& name)
+    : one_at_a_time_(one_file_at_a_time()), name_(name) {
     const mode_t mode = creation_mode();
-    install_cleanup_handlers();
-    // One file at a time: the signal handlers know only one name.
-    static std::mutex one_at_a_time;
-    std::lock_guard lock(one_at_a_time);
-    int fd = create_temporary(temporary_template(name));
-    if (fd < 0) return false;
-    bool stored = ::fchmod(fd, mode) == 0 && write_all(fd, bytes);
-    stored = (::close(fd) == 0) && stored;
-    stored = stored && ::rename(g_temporary, name.c_str()) == 0;
+    fd_ = create_temporary(temporary_template(name));
+    if (fd_ >= 0 && ::fchmod(fd_, mode) != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        ::unlink(g_temporary);
+        g_temporary_active.store(false, std::memory_order_release);
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    if (done_ || fd_ < 0) return;
+    ::close(fd_);
+    ::unlink(g_temporary);
+    g_temporary_active.store(false, std::memory_order_release);
+}
+
+bool AtomicFile::commit() {
+    if (fd_ < 0 || done_) return false;
+    done_ = true;
+    bool stored = ::close(fd_) == 0;
+    stored = stored && ::rename(g_temporary, name_.c_str()) == 0;
     if (!stored) ::unlink(g_temporary);
     g_temporary_active.store(false, std::memory_order_release);
     return stored;
+}
+
+bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes) {
+    AtomicFile file(name);
+    return file.fd() >= 0 && write_all_at(file.fd(), 0, bytes) && file.commit();
 }
 
 }  // namespace slabtone

@@ -5,15 +5,43 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 
 namespace slabtone {
 
-// False when the file could not be stored; the temporary file is then gone.
-// The new file gets the permission bits of a plainly created file (0666 less
-// the umask). SIGINT, SIGTERM and SIGHUP remove the temporary file before
-// they end the process.
+// The temporary file of one name, written through its descriptor. The new
+// file gets the permission bits of a plainly created file (0666 less the
+// umask). SIGINT, SIGTERM and SIGHUP remove the temporary file before they
+// end the process. One exists at a time: a second waits for the first.
+class AtomicFile {
+  public:
+    explicit AtomicFile(const std::string& name);
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    // Removes the temporary file unless it was committed.
+    ~AtomicFile();
+
+    // The descriptor to write to; -1 when the temporary file could not be
+    // created.
+    int fd() const noexcept { return fd_; }
+
+    // Closes the temporary file and renames it onto the name; false, with
+    // the temporary file removed, when any of that fails.
+    bool commit();
+
+  private:
+    std::unique_lock<std::mutex> one_at_a_time_;
+    std::string name_;
+    int fd_ = -1;
+    bool done_ = false;
+};
+
+// The whole file in one go; false when it could not be stored.
 bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes);
+
+// Writes all of `bytes` at `position`; false on a failed write.
+bool write_all_at(int fd, std::uint64_t position, std::span<const std::uint8_t> bytes);
 
 }  // namespace slabtone

@@ -1,14 +1,14 @@
-// A growable block of bytes whose new bytes are not zero-filled: an 8-bit
-// slice is written once, so clearing it first would only double the work.
+// A growable block of bytes, counted in the memory pool, whose new bytes are
+// not zero-filled: an 8-bit slice is written once, so clearing it first
+// would only double the work.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
-#include <new>
 #include <span>
 #include <utility>
+
+#include "memory_pool.hpp"
 
 namespace slabtone {
 
@@ -20,37 +20,36 @@ class ByteBuffer {
     ByteBuffer& operator=(ByteBuffer&& other) noexcept {
         storage_ = std::move(other.storage_);
         size_ = std::exchange(other.size_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
         return *this;
     }
 
-    std::uint8_t* data() noexcept { return storage_.get(); }
-    const std::uint8_t* data() const noexcept { return storage_.get(); }
+    std::uint8_t* data() noexcept { return storage_.data(); }
+    const std::uint8_t* data() const noexcept { return storage_.data(); }
     std::size_t size() const noexcept { return size_; }
-    std::span<const std::uint8_t> bytes() const noexcept { return {storage_.get(), size_}; }
-    std::span<std::uint8_t> bytes() noexcept { return {storage_.get(), size_}; }
+    std::span<const std::uint8_t> bytes() const noexcept { return {storage_.data(), size_}; }
+    std::span<std::uint8_t> bytes() noexcept { return {storage_.data(), size_}; }
 
     void clear() noexcept { size_ = 0; }
 
     // Grows or shrinks to `size` bytes, keeping the first ones; the new
     // bytes are unset. False, with nothing changed, when memory is short.
     bool resize(std::size_t size) noexcept {
-        if (size > capacity_) {
-            std::size_t capacity = size > capacity_ * 2 ? size : capacity_ * 2;
-            std::unique_ptr<std::uint8_t[]> larger(new (std::nothrow) std::uint8_t[capacity]);
-            if (!larger) return false;
-            if (size_ > 0) std::memcpy(larger.get(), storage_.get(), size_);
-            storage_ = std::move(larger);
-            capacity_ = capacity;
+        if (size > storage_.capacity()) {
+            const std::size_t doubled = storage_.capacity() * 2;
+            // Only the bytes in use are kept, and when none are, the old
+            // storage goes before the new is asked for.
+            if (!storage_.reserve(size > doubled ? size : doubled, size_) &&
+                (size_ != 0 || !storage_.reserve(size))) {
+                return false;
+            }
         }
         size_ = size;
         return true;
     }
 
   private:
-    std::unique_ptr<std::uint8_t[]> storage_;
+    PooledBuffer storage_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;
 };
 
 }  // namespace slabtone

@@ -2,7 +2,7 @@
 
 #include "atomic_file.hpp"
 #include "failure.hpp"
-#include "tiff_memory_stream.hpp"
+#include "tiff_stream.hpp"
 
 namespace slabtone {
 
@@ -10,19 +10,12 @@ namespace {
 
 constexpr const char* kArtist = "Lumera";
 
-}  // namespace
-
-ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
-                             std::uint32_t width, std::uint32_t height,
-                             const std::string& description, ByteBuffer recycled) {
-    TiffMemoryStream stream;
-    stream.bytes = std::move(recycled);
-    // Room for the whole file at once: the strips, their two tables and the
-    // directory.
-    if (!stream.bytes.resize(bytes.size() + description.size() + 16 * std::size_t{height} + 512)) {
-        fail(output_name, Failure::cannot_write_file);
-    }
-    stream.bytes.clear();
+// The ten fields in their order, then one raw strip per row, then the
+// directory. Throws cannot write file when libtiff refuses any of it.
+void lay_out(const std::string& output_name, std::span<const std::uint8_t> bytes,
+             std::uint32_t width, std::uint32_t height, const std::string& description,
+             TiffSink& sink) {
+    TiffStream stream(sink);
     {
         TiffHandle tiff = open_tiff_stream(output_name, "w", stream);
         if (!tiff) fail(output_name, Failure::cannot_write_file);
@@ -52,7 +45,22 @@ ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std
         if (TIFFFlush(t) != 1) fail(output_name, Failure::cannot_write_file);
     }
     if (stream.failed) fail(output_name, Failure::cannot_write_file);
-    return std::move(stream.bytes);
+}
+
+}  // namespace
+
+std::optional<ByteBuffer> encode_byte_slice(const std::string& output_name,
+                                            std::span<const std::uint8_t> bytes,
+                                            std::uint32_t width, std::uint32_t height,
+                                            const std::string& description, ByteBuffer recycled) {
+    // Room for the whole file at once: the strips, their two tables and the
+    // directory.
+    if (!recycled.resize(bytes.size() + description.size() + 16 * std::size_t{height} + 512)) {
+        return std::nullopt;
+    }
+    MemorySink sink(std::move(recycled));
+    lay_out(output_name, bytes, width, height, description, sink);
+    return sink.take();
 }
 
 void store_byte_slice(const std::string& output_name, std::span<const std::uint8_t> file) {
@@ -61,8 +69,11 @@ void store_byte_slice(const std::string& output_name, std::span<const std::uint8
 
 void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
                       std::uint32_t width, std::uint32_t height, const std::string& description) {
-    store_byte_slice(output_name,
-                     encode_byte_slice(output_name, bytes, width, height, description).bytes());
+    AtomicFile file(output_name);
+    if (file.fd() < 0) fail(output_name, Failure::cannot_write_file);
+    FileSink sink(file.fd());
+    lay_out(output_name, bytes, width, height, description, sink);
+    if (!sink.flush() || !file.commit()) fail(output_name, Failure::cannot_write_file);
 }
 
 }  // namespace slabtone

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -12,12 +13,14 @@
 namespace slabtone {
 
 // The complete TIFF file for `bytes` (width * height, row after row), as
-// libtiff lays it out, in `recycled`'s memory when there is enough. Throws
-// SliceError(output_name, cannot write file) when libtiff refuses a field or
-// a strip.
-ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
-                             std::uint32_t width, std::uint32_t height,
-                             const std::string& description, ByteBuffer recycled = {});
+// libtiff lays it out, in `recycled`'s memory when there is enough; nullopt
+// when the memory for it cannot be had. Throws SliceError(output_name,
+// cannot write file) when libtiff refuses a field or a strip.
+std::optional<ByteBuffer> encode_byte_slice(const std::string& output_name,
+                                            std::span<const std::uint8_t> bytes,
+                                            std::uint32_t width, std::uint32_t height,
+                                            const std::string& description,
+                                            ByteBuffer recycled = {});
 
 // Stores a laid-out file under `output_name`: written under a temporary name
 // in the same folder and renamed once complete; on any failure the
@@ -25,7 +28,8 @@ ByteBuffer encode_byte_slice(const std::string& output_name, std::span<const std
 // is thrown.
 void store_byte_slice(const std::string& output_name, std::span<const std::uint8_t> file);
 
-// Encodes the slice and stores it under `output_name` (store_byte_slice).
+// Lets libtiff lay the slice out straight into the file (stored as above),
+// with no copy of it in memory: the same bytes as encode_byte_slice.
 void write_byte_slice(const std::string& output_name, std::span<const std::uint8_t> bytes,
                       std::uint32_t width, std::uint32_t height, const std::string& description);
 

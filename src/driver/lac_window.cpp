@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 
 namespace slabtone {
 
@@ -30,22 +31,29 @@ std::optional<SampleView> crop_rows(const RowTable& rows,
     return view;
 }
 
-const std::array<std::uint8_t, 65536>& QuantisationTable::for_calibration(
-    const WindowCalibration& calibration) {
+const std::uint8_t* QuantisationTable::for_calibration(const WindowCalibration& calibration) {
+    if (!bytes_) {
+        bytes_.reset(new (std::nothrow) std::uint8_t[65536]);
+        if (!bytes_) return nullptr;
+    }
     if (!built_for_ || !same_calibration(*built_for_, calibration)) {
-        for (std::uint32_t v = 0; v < bytes_.size(); ++v) {
+        for (std::uint32_t v = 0; v < 65536; ++v) {
             bytes_[v] = quantise_sample(static_cast<std::uint16_t>(v), calibration);
         }
         built_for_ = calibration;
     }
-    return bytes_;
+    return bytes_.get();
 }
 
 void quantise_slice(const SampleView& view, const WindowCalibration& calibration,
                     std::span<std::uint8_t> out, QuantisationTable& cache) {
     const std::uint64_t samples = std::uint64_t{view.width} * view.height;
     std::uint8_t* target = out.data();
-    if (samples < 65536) {
+    // Plain local pointers: a byte store may alias anything, so anything
+    // reached through a reference would be loaded again for every sample.
+    const std::uint8_t* const table =
+        samples < 65536 ? nullptr : cache.for_calibration(calibration);
+    if (table == nullptr) {
         for (std::uint32_t r = 0; r < view.height; ++r) {
             const std::uint16_t* row = view.row(r);
             for (std::uint32_t c = 0; c < view.width; ++c) {
@@ -54,9 +62,6 @@ void quantise_slice(const SampleView& view, const WindowCalibration& calibration
         }
         return;
     }
-    // Plain local pointers: a byte store may alias anything, so anything
-    // reached through a reference would be loaded again for every sample.
-    const std::uint8_t* const table = cache.for_calibration(calibration).data();
     const std::uint32_t width = view.width;
     for (std::uint32_t r = 0; r < view.height; ++r) {
         const std::uint16_t* in = view.row(r);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -67,11 +68,13 @@ void quantise_slice(const SampleView& view, const WindowCalibration& calibration
 
 class QuantisationTable {
   public:
-    const std::array<std::uint8_t, 65536>& for_calibration(const WindowCalibration& calibration);
+    // The byte of every sample value, or null when the memory for the table
+    // cannot be had (each sample is then computed on its own).
+    const std::uint8_t* for_calibration(const WindowCalibration& calibration);
 
   private:
     std::optional<WindowCalibration> built_for_;
-    std::array<std::uint8_t, 65536> bytes_{};
+    std::unique_ptr<std::uint8_t[]> bytes_;
 };
 
 }  // namespace slabtone

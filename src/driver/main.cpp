@@ -7,9 +7,11 @@
 
 #include "command_line.hpp"
 #include "failure.hpp"
+#include "memory_pool.hpp"
 #include "slice_loop.hpp"
 
 int main(int argc, char** argv) {
+    slabtone::settle_process_memory();
     // Past a file size limit a write then fails, and is reported, instead
     // of the signal ending the run.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -1,12 +1,12 @@
 #include "slice_conversion.hpp"
 
 #include <cstdio>
+#include <limits>
 #include <new>
 #include <type_traits>
 
 #include "byte_slice_writer.hpp"
 #include "failure.hpp"
-#include "memory_budget.hpp"
 
 namespace slabtone {
 
@@ -18,13 +18,11 @@ std::string slice_name(const char* format, std::int64_t slice) {
     return std::string(buffer, static_cast<std::size_t>(length));
 }
 
-void allocate_byte_image(std::vector<std::uint8_t>& bytes, std::uint64_t size,
-                         const std::string& name) {
-    if (!budgeted_bytes(size, 1)) fail(name, Failure::byte_image_allocation);
-    try {
-        bytes.resize(static_cast<std::size_t>(size));
-    } catch (const std::bad_alloc&) {
-        fail(name, Failure::byte_image_allocation);
+void allocate_byte_image(ByteBuffer& bytes, std::uint64_t size, const std::string& name) {
+    bytes.clear();
+    if (size > std::numeric_limits<std::size_t>::max() ||
+        !bytes.resize(static_cast<std::size_t>(size))) {
+        fail_for_memory(name, Failure::byte_image_allocation);
     }
 }
 
@@ -45,13 +43,17 @@ ReadSlice read_slice_from(std::int64_t number, Source& source) {
     ReadSlice slice;
     slice.number = number;
     slice.input_name = input_name(number);
-    if constexpr (std::is_same_v<Source, ReaderBuffers>) {
-        slice.gray = read_gray_tiff(slice.input_name, source);
-    } else {
-        slice.gray = read_gray_tiff(source, slice.input_name);
+    try {
+        if constexpr (std::is_same_v<Source, ReaderBuffers>) {
+            slice.gray = read_gray_tiff(slice.input_name, source);
+        } else {
+            slice.gray = read_gray_tiff(source, slice.input_name);
+        }
+        // A slice without a text description leaves the record as it was.
+        if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
+    } catch (const std::bad_alloc&) {
+        fail_for_memory(slice.input_name, Failure::cell_allocation);
     }
-    // A slice without a text description leaves the record as it was.
-    if (slice.gray.description) slice.description = parse_fields(*slice.gray.description);
     return slice;
 }
 
@@ -70,7 +72,10 @@ ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& 
     DescriptionRecord record;
     apply_description(slice.description, record);
     ConversionBuffers buffers;
-    return finish_slice(slice, record, run, buffers);
+    ConvertedSlice converted = finish_slice(slice, record, run, buffers);
+    if (converted.file.size() == 0)
+        fail_for_memory(converted.output_name, Failure::cannot_write_file);
+    return converted;
 }
 
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
@@ -82,15 +87,46 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     ConvertedSlice converted;
     converted.input_name = slice.input_name;
     converted.output_name = output_name(slice.number);
-    allocate_byte_image(buffers.bytes, std::uint64_t{view->width} * view->height,
-                        converted.output_name);
-    const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
-                                        run.window_scale};
-    quantise_slice(*view, calibration, buffers.bytes, buffers.table);
-    const std::string description = format_description(record, run.window_scale, run.lac_min);
-    converted.file = encode_byte_slice(converted.output_name, buffers.bytes, view->width,
-                                       view->height, description, std::move(buffers.file));
+    try {
+        allocate_byte_image(buffers.bytes, std::uint64_t{view->width} * view->height,
+                            converted.output_name);
+        const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
+                                            run.window_scale};
+        quantise_slice(*view, calibration, buffers.bytes.bytes(), buffers.table);
+        converted.description = format_description(record, run.window_scale, run.lac_min);
+    } catch (const std::bad_alloc&) {
+        fail_for_memory(converted.output_name, Failure::byte_image_allocation);
+    }
+    converted.width = view->width;
+    converted.height = view->height;
+    std::optional<ByteBuffer> file;
+    try {
+        file = encode_byte_slice(converted.output_name, buffers.bytes.bytes(), view->width,
+                                 view->height, converted.description, std::move(buffers.file));
+    } catch (const std::exception&) {
+        // Laid out in memory or in the file, libtiff takes the same steps:
+        // what it refuses here, storing reports.
+    }
+    if (file) {
+        converted.file = std::move(*file);
+    } else {
+        // No room for a second copy: the samples go with the slice.
+        converted.bytes = std::move(buffers.bytes);
+    }
     return converted;
+}
+
+void store_converted(const ConvertedSlice& converted) {
+    try {
+        if (converted.file.size() > 0) {
+            store_byte_slice(converted.output_name, converted.file.bytes());
+        } else {
+            write_byte_slice(converted.output_name, converted.bytes.bytes(), converted.width,
+                             converted.height, converted.description);
+        }
+    } catch (const std::bad_alloc&) {
+        fail_for_memory(converted.output_name, Failure::cannot_write_file);
+    }
 }
 
 }  // namespace slabtone

@@ -33,21 +33,32 @@ ReadSlice read_slice(std::int64_t number, const InputFile& file);
 struct ConvertedSlice {
     std::string input_name;
     std::string output_name;
-    ByteBuffer file;  // the complete 8-bit TIFF file
+    // The complete 8-bit TIFF file, when the memory for it was there;
+    // otherwise empty, and libtiff lays the 8-bit samples out straight into
+    // the file when it is stored.
+    ByteBuffer file;
+    ByteBuffer bytes;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::string description;
 };
 
 // Memory a worker keeps from one slice to the next.
 struct ConversionBuffers {
-    std::vector<std::uint8_t> bytes;  // the 8-bit samples
-    ByteBuffer file;                  // memory for the next file, when there is some
+    ByteBuffer bytes;  // the 8-bit samples
+    ByteBuffer file;   // memory for the next file, when there is some
     QuantisationTable table;
 };
 
 // Checks the calibration (of `record`, which already holds this slice's
 // fields) and the crop rectangle, quantises, formats the output record and
-// lays out the 8-bit file. Throws SliceError.
+// lays out the 8-bit file. Throws SliceError; MemoryShortage when the 8-bit
+// image cannot be had.
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
                             const RunParameters& run, ConversionBuffers& buffers);
+
+// Stores the slice's 8-bit file under its output name. Throws SliceError.
+void store_converted(const ConvertedSlice& converted);
 
 // Slice 1 converted from a file in memory, as the first slice of a run.
 ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& run);

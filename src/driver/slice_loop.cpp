@@ -1,11 +1,10 @@
 #include "slice_loop.hpp"
 
-#include <sched.h>
-
 #include <mutex>
+#include <vector>
 
 #include "byte_slice_writer.hpp"
-#include "slice_pipeline.hpp"
+#include "slice_run.hpp"
 
 namespace slabtone {
 
@@ -15,6 +14,7 @@ namespace {
 class SpareFiles {
   public:
     void put(ByteBuffer file) {
+        if (file.data() == nullptr) return;
         std::lock_guard lock(mutex_);
         files_.push_back(std::move(file));
     }
@@ -24,6 +24,10 @@ class SpareFiles {
         ByteBuffer file = std::move(files_.back());
         files_.pop_back();
         return file;
+    }
+    void clear() {
+        std::lock_guard lock(mutex_);
+        files_.clear();
     }
 
   private:
@@ -38,8 +42,13 @@ class ConversionJob {
     ConversionJob(const RunParameters& run, SpareFiles& spare) : run_(run), spare_(spare) {}
 
     ConvertedSlice process(const ReadSlice& slice, const DescriptionRecord& record) {
-        if (buffers_.file.size() == 0) buffers_.file = spare_.take();
+        if (buffers_.file.data() == nullptr) buffers_.file = spare_.take();
         return finish_slice(slice, record, run_, buffers_);
+    }
+
+    void release_memory() {
+        buffers_ = ConversionBuffers();
+        spare_.clear();
     }
 
   private:
@@ -48,41 +57,31 @@ class ConversionJob {
     ConversionBuffers buffers_;
 };
 
-}  // namespace
-
-unsigned usable_cores() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (::sched_getaffinity(0, sizeof set, &set) == 0) {
-        int count = CPU_COUNT(&set);
-        if (count > 0) return static_cast<unsigned>(count);
-    }
-    return 1;
+// What a worker holds for one slice: its rows, strip buffers and 8-bit
+// image, the file laid out in memory, and one more finished file waiting
+// to be stored.
+std::uint64_t conversion_need(const SliceShape& shape) {
+    const std::uint64_t file = std::uint64_t{shape.width} * shape.height + 16 * shape.height;
+    return shape.reading_need() + 3 * file;
 }
 
+}  // namespace
+
 void run_slices(const RunParameters& run, std::FILE* out) {
-    if (run.sta_ly <= run.dst_ly) {
-        const std::int64_t first = run.sta_ly;
-        const std::int64_t last = run.dst_ly;
-        const auto workers =
-            static_cast<unsigned>(std::min<std::int64_t>(usable_cores(), last - first + 1));
-        SpareFiles spare;
-        SlicePipeline<ConversionJob> pipeline(
-            first, last, workers, [&] { return std::make_unique<ConversionJob>(run, spare); });
-        // 64-bit so that a range ending at the largest slice number ends.
-        for (std::int64_t slice = first; slice <= last; ++slice) {
-            auto outcome = pipeline.take(slice);
-            if (outcome.error) std::rethrow_exception(outcome.error);
-            ConvertedSlice& converted = *outcome.result;
-            store_byte_slice(converted.output_name, converted.file.bytes());
+    SpareFiles spare;
+    SliceRunJobs<ConversionJob> jobs{[&] { return std::make_unique<ConversionJob>(run, spare); },
+                                     conversion_need};
+    run_slices_in_order(
+        run.sta_ly, run.dst_ly, jobs, [&](std::int64_t, ConvertedSlice&& converted) {
+            store_converted(converted);
             std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
                          converted.output_name.c_str());
-            // The line ends in a carriage return only: flush it so that a
-            // terminal shows each slice as it is done.
+            // The line ends in a carriage return only: flush
+            // it so that a terminal shows each slice as it is
+            // done.
             std::fflush(out);
             spare.put(std::move(converted.file));
-        }
-    }
+        });
     std::fprintf(out, "\nfinish\n");
 }
 

@@ -5,7 +5,9 @@
 // the description record passes from slice to slice, so each worker waits
 // for the slice before to apply its fields before it applies its own. A
 // failing slice stops the start of any later slice; the slices before it
-// still come out in order, then its failure.
+// still come out in order, then its failure. So does a slice whose memory
+// ran short beside the others: it comes out as a shortage, for the caller
+// to convert alone.
 #pragma once
 
 #include <algorithm>
@@ -17,22 +19,22 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "description_record.hpp"
+#include "failure.hpp"
 #include "gray_tiff.hpp"
 #include "slice_conversion.hpp"
+#include "worker_threads.hpp"
 
 namespace slabtone {
 
-// The number of cores this process may run on.
-unsigned usable_cores();
-
-// Job: one per worker, kept for the whole run; it processes a read slice
-// with the record as the slices before left it:
+// Job: one per worker, kept while the pipeline runs; it processes a read
+// slice with the record as the slices before left it (its own fields
+// applied):
 //   typename Job::Result Job::process(const ReadSlice&, const DescriptionRecord&)
 template <class Job>
 class SlicePipeline {
@@ -41,25 +43,34 @@ class SlicePipeline {
 
     struct Outcome {
         std::optional<Result> result;
+        DescriptionRecord record;  // as this slice left it
         std::exception_ptr error;
-        bool ready() const { return result.has_value() || error != nullptr; }
+        // A buffer could not be had while other slices held memory.
+        bool shortage = false;
+        bool ready() const { return result.has_value() || error != nullptr || shortage; }
     };
 
+    // Starts up to `workers` threads; those that cannot be started are
+    // done without (see started()).
     SlicePipeline(std::int64_t first, std::int64_t last, unsigned workers,
+                  const DescriptionRecord& record,
                   const std::function<std::unique_ptr<Job>()>& make_job)
         : last_(last),
           next_to_start_(first),
           next_to_commit_(first),
           resolved_(first - 1),
           // Each worker holds one slice; at most one more waits finished.
-          ahead_(workers + 1) {
+          ahead_(workers + 1),
+          record_(record) {
         for (unsigned i = 0; i < workers; ++i) jobs_.push_back(make_job());
-        for (unsigned i = 0; i < workers; ++i) {
-            threads_.emplace_back([this, i] { work(*jobs_[i]); });
-        }
+        started_ = threads_.start(workers, [this](unsigned i) { work(*jobs_[i]); });
     }
 
-    ~SlicePipeline() { join(); }
+    ~SlicePipeline() { stop(); }
+
+    // The number of worker threads that started; with none, take() would
+    // wait forever.
+    unsigned started() const { return started_; }
 
     // The outcome of `slice` (taken in order, from the first on), once its
     // worker is done with it.
@@ -74,19 +85,17 @@ class SlicePipeline {
     }
 
     // Stops the workers (after the slice each is on) and waits for them;
-    // the jobs stay for the caller to collect what they gathered.
-    void join() {
+    // outcomes not taken are dropped with their memory.
+    void stop() {
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
         changed_.notify_all();
-        for (std::thread& thread : threads_) {
-            if (thread.joinable()) thread.join();
-        }
+        threads_.join();
+        outcomes_.clear();
+        jobs_.clear();
     }
-
-    const std::vector<std::unique_ptr<Job>>& jobs() const { return jobs_; }
 
   private:
     Outcome& outcome(std::int64_t slice) {
@@ -120,7 +129,7 @@ class SlicePipeline {
         Outcome result;
         try {
             ReadSlice read = read_slice(slice, buffers);
-            std::optional<DescriptionRecord> record;
+            bool resolved = false;
             {
                 std::unique_lock lock(mutex_);
                 changed_.wait(lock, [&] {
@@ -128,21 +137,26 @@ class SlicePipeline {
                 });
                 if (resolved_ == slice - 1) {
                     apply_description(read.description, record_);
-                    record = record_;
+                    result.record = record_;
                     resolved_ = slice;
+                    resolved = true;
                 }
             }
             changed_.notify_all();
-            // Without a record an earlier slice failed: this one is never
-            // taken.
-            if (record) result.result = job.process(read, *record);
+            // Unresolved, an earlier slice failed: this one is never taken.
+            if (resolved) result.result = job.process(read, result.record);
             buffers.rows = std::move(read.gray.rows);
+        } catch (const MemoryShortage&) {
+            result.shortage = true;
+        } catch (const std::bad_alloc&) {
+            result.shortage = true;
         } catch (...) {
             result.error = std::current_exception();
         }
+        if (result.shortage) buffers = ReaderBuffers();  // room for the others
         {
             std::lock_guard lock(mutex_);
-            if (result.error) failed_at_ = std::min(failed_at_, slice);
+            if (result.error || result.shortage) failed_at_ = std::min(failed_at_, slice);
             if (!result.ready()) {
                 result.error = std::make_exception_ptr(std::logic_error("slice skipped"));
             }
@@ -154,7 +168,6 @@ class SlicePipeline {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<Job>> jobs_;
-    std::vector<std::thread> threads_;
     std::deque<Outcome> outcomes_;  // slices next_to_commit_ .. next_to_start_ - 1
     const std::int64_t last_;
     std::int64_t next_to_start_;
@@ -164,6 +177,8 @@ class SlicePipeline {
     const std::int64_t ahead_;
     DescriptionRecord record_;
     bool stopping_ = false;
+    unsigned started_ = 0;
+    WorkerThreads threads_;  // last: joined before anything above goes
 };
 
 }  // namespace slabtone

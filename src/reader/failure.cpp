@@ -66,4 +66,8 @@ void fail(const std::string& file_name, Failure failure) {
     throw SliceError(file_name, failure);
 }
 
+void fail_for_memory(const std::string& file_name, Failure failure) {
+    throw MemoryShortage(file_name, failure);
+}
+
 }  // namespace slabtone

@@ -76,6 +76,15 @@ class SliceError : public std::exception {
     std::string line_;
 };
 
+// A buffer the slice needs that the memory there is cannot give. Converted
+// beside other slices, the slice is converted again alone; alone, it is the
+// slice's failure like any other.
+class MemoryShortage : public SliceError {
+  public:
+    using SliceError::SliceError;
+};
+
 [[noreturn]] void fail(const std::string& file_name, Failure failure);
+[[noreturn]] void fail_for_memory(const std::string& file_name, Failure failure);
 
 }  // namespace slabtone

@@ -1,12 +1,10 @@
 #include "gray_tiff.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <new>
 
 #include "failure.hpp"
 #include "image_attributes.hpp"
-#include "memory_budget.hpp"
 #include "strip_tables.hpp"
 #include "tiff_directory.hpp"
 
@@ -16,46 +14,15 @@ namespace {
 
 RowTable allocate_rows(std::uint32_t width, std::uint32_t height, RowTable recycled,
                        const std::string& file_name) {
-    // Counted as the classic layout takes it: a pointer per row and two
-    // bytes per sample.
-    auto per_row = std::uint64_t{width} * 2 + sizeof(void*);
-    if (!budgeted_bytes(height, per_row)) fail(file_name, Failure::cell_allocation);
     RowTable rows = RowTable::allocate(width, height, std::move(recycled));
-    if (rows.empty()) fail(file_name, Failure::cell_allocation);
+    if (rows.empty()) fail_for_memory(file_name, Failure::cell_allocation);
     return rows;
 }
 
-// Uncompressed 16-bit rows in the machine's byte order, without
-// differencing, whose strips follow one another in the file exactly as the
-// rows do, can be read where they stand: the first row, or null.
-const std::uint16_t* rows_in_place(const InputFile& file, const ImageLayout& layout,
-                                   const StripTables& tables, ByteOrder byte_order) {
-    const bool native =
-        (byte_order == ByteOrder::little) == (std::endian::native == std::endian::little);
-    if (layout.compression != Compression::none || layout.bits_per_sample != 16 || !native ||
-        layout.fill_reversed || layout.predictor_mask != 0) {
-        return nullptr;
-    }
-    const std::uint64_t row_bytes = std::uint64_t{layout.width} * 2;
-    const std::uint64_t first = tables.offsets[0];
-    if (first % alignof(std::uint16_t) != 0) return nullptr;
-    for (std::uint32_t s = 0; s < tables.strips_per_image; ++s) {
-        const std::uint64_t first_row = std::uint64_t{s} * tables.rows_per_strip;
-        const std::uint64_t rows =
-            std::min<std::uint64_t>(tables.rows_per_strip, layout.height - first_row);
-        // Anything else is decoded strip by strip, which reports a strip
-        // whose byte count does not match its rows.
-        if (tables.offsets[s] != first + first_row * row_bytes ||
-            tables.byte_counts[s] != rows * row_bytes) {
-            return nullptr;
-        }
-    }
-    if (!file.holds(first, layout.height * row_bytes)) return nullptr;
-    return reinterpret_cast<const std::uint16_t*>(file.at(first));
-}
+}  // namespace
 
-GraySlice read_from(const InputFile& file, const std::string& file_name, ReaderBuffers& buffers,
-                    ReadRequest request, bool may_borrow_file) {
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReaderBuffers& buffers, ReadRequest request) {
     TiffDirectory directory(file, file_name);
     const ImageLayout layout = check_image_attributes(directory, file_name);
 
@@ -68,53 +35,51 @@ GraySlice read_from(const InputFile& file, const std::string& file_name, ReaderB
 
     slice.rows = allocate_rows(layout.width, layout.height, std::move(buffers.rows), file_name);
     const StripTables tables = read_strip_tables(directory, layout.height, file_name);
-    if (may_borrow_file && request.path == DecodePath::fast) {
-        if (const std::uint16_t* rows =
-                rows_in_place(file, layout, tables, directory.byte_order())) {
-            slice.rows.borrow_rows(rows);
-            return slice;
-        }
-    }
     assemble_rows(file, file_name, layout, tables, directory.byte_order(), slice.rows,
                   buffers.scratch, request.path);
     return slice;
 }
 
-// The whole file in memory; a file too large for that cannot be read as a
-// slice either (its image alone would not fit).
-std::optional<InputFile> load_file(const std::string& path, InputFile recycled) {
-    try {
-        return InputFile::load(path, std::move(recycled));
-    } catch (const std::bad_alloc&) {
-        fail(path, Failure::cell_allocation);
-    }
-}
-
-}  // namespace
-
-GraySlice read_gray_tiff(const std::string& path, ReadRequest request) {
-    std::optional<InputFile> file = load_file(path, InputFile());
-    if (!file) fail(path, Failure::file_not_found);
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name, ReadRequest request) {
     ReaderBuffers buffers;
-    // The file goes with this call: the rows must not be read from it.
-    return read_from(*file, path, buffers, request, false);
+    return read_gray_tiff(file, file_name, buffers, request);
 }
 
 GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRequest request) {
-    std::optional<InputFile> file = load_file(path, std::move(buffers.file));
+    std::optional<InputFile> file = InputFile::open(path);
     if (!file) fail(path, Failure::file_not_found);
-    buffers.file = std::move(*file);
-    return read_from(buffers.file, path, buffers, request, true);
+    return read_gray_tiff(*file, path, buffers, request);
 }
 
-GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name, ReadRequest request) {
+std::uint64_t SliceShape::reading_need() const noexcept {
+    const std::uint64_t samples = std::uint64_t{width} * height;
+    std::uint64_t need = samples * 2 + std::uint64_t{height} * sizeof(void*);
+    if (compression != Compression::none) need += file_size;  // the encoded strip, at most
+    if (bits_per_sample != 16) need += (samples * bits_per_sample + 7) / 8;
+    return need;
+}
+
+std::optional<SliceShape> probe_gray_tiff(const std::string& path) {
+    try {
+        std::optional<InputFile> file = InputFile::open(path);
+        if (!file) return std::nullopt;
+        TiffDirectory directory(*file, path);
+        const ImageLayout layout = check_image_attributes(directory, path);
+        SliceShape shape;
+        shape.width = layout.width;
+        shape.height = layout.height;
+        shape.bits_per_sample = layout.bits_per_sample;
+        shape.compression = layout.compression;
+        shape.file_size = file->holds(0, 0) ? file->size() : 0;
+        return shape;
+    } catch (const SliceError&) {
+        return std::nullopt;
+    }
+}
+
+GraySlice read_gray_tiff(const std::string& path, ReadRequest request) {
     ReaderBuffers buffers;
-    return read_from(file, file_name, buffers, request, false);
-}
-
-GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
-                         ReaderBuffers& buffers, ReadRequest request) {
-    return read_from(file, file_name, buffers, request, false);
+    return read_gray_tiff(path, buffers, request);
 }
 
 }  // namespace slabtone

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "image_attributes.hpp"
 #include "input_file.hpp"
 #include "row_assembly.hpp"
 #include "row_table.hpp"
@@ -34,12 +35,28 @@ struct ReadRequest {
 // not allocate and fault in fresh pages for every slice. Give the rows of a
 // slice back (buffers.rows = std::move(slice.rows)) once done with them.
 struct ReaderBuffers {
-    InputFile file;
     RowTable rows;
     AssemblyScratch scratch;
 };
 
-// Throws SliceError naming `path` when the file cannot be read as a slice.
+// What a slice will take to read, from its header and directory alone.
+struct SliceShape {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    unsigned bits_per_sample = 0;
+    Compression compression = Compression::none;
+    std::uint64_t file_size = 0;
+
+    // Memory for reading it: the rows, and the encoded and decoded strip
+    // buffers of the bulk decoders.
+    std::uint64_t reading_need() const noexcept;
+};
+
+// nullopt when the file cannot be read as far as its attributes.
+std::optional<SliceShape> probe_gray_tiff(const std::string& path);
+
+// Throws SliceError naming `path` when the file cannot be read as a slice:
+// MemoryShortage when a buffer it needs cannot be had.
 GraySlice read_gray_tiff(const std::string& path, ReadRequest request = {});
 GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRequest request = {});
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "failure.hpp"
-#include "memory_budget.hpp"
+#include "memory_pool.hpp"
 
 namespace slabtone {
 
@@ -106,17 +106,27 @@ std::optional<std::string> read_description(TiffDirectory& directory,
     std::uint64_t count = numbers.read_u32();
     if (count > kInlineAsciiBytes) numbers.cursor().seek(numbers.read_u32());
 
-    // The text takes count bytes and a terminating NUL. Only the bytes that
-    // the file really holds are copied; the rest of the buffer would be
-    // zeros, so the text ends there.
-    if (!budgeted_bytes(count + 1, 1)) fail(file_name, Failure::description_allocation);
+    // The text takes count bytes and a terminating NUL: a request that is
+    // refused like the allocation would be, though only the text up to its
+    // first NUL is kept. Bytes the file does not hold would be zeros, so
+    // the text ends there too.
+    if (!memory_fits(count + 1, 1)) fail_for_memory(file_name, Failure::description_allocation);
     const InputFile& file = numbers.cursor().file();
-    std::uint64_t start = numbers.cursor().position();
-    std::uint64_t available = start < file.size() ? file.size() - start : 0;
-    auto first = file.bytes().begin() + static_cast<std::ptrdiff_t>(std::min(start, file.size()));
-    auto last = first + static_cast<std::ptrdiff_t>(std::min(count, available));
-    // TIFF counts the text's own NUL; the text ends at the first one.
-    return std::string(first, std::find(first, last, std::uint8_t{0}));
+    std::uint64_t position = numbers.cursor().position();
+    std::string text;
+    std::uint8_t chunk[4096];
+    while (count > 0) {
+        const std::uint64_t got = file.read(
+            position,
+            {chunk, static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof chunk))});
+        // TIFF counts the text's own NUL; the text ends at the first one.
+        const std::uint8_t* end = std::find(chunk, chunk + got, std::uint8_t{0});
+        text.append(reinterpret_cast<const char*>(chunk), static_cast<std::size_t>(end - chunk));
+        if (end != chunk + got || got == 0) break;
+        position += got;
+        count -= got;
+    }
+    return text;
 }
 
 }  // namespace slabtone

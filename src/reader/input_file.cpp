@@ -5,82 +5,191 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <new>
+#include <utility>
+
+#include "failure.hpp"
 
 namespace slabtone {
 
-void InputFile::Release::operator()(std::uint8_t* storage) const noexcept {
-    ::operator delete (storage, std::align_val_t{64});
-}
-
 namespace {
 
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const noexcept { return fd_; }
+constexpr std::uint64_t kUnknownSize = std::numeric_limits<std::uint64_t>::max();
 
-  private:
-    int fd_;
-};
+// Reads until `count` bytes, the end of the file or the first error: what
+// was read counts, as a C stream would deliver it.
+std::uint64_t read_at(int fd, std::uint8_t* out, std::uint64_t count, std::uint64_t position) {
+    std::uint64_t done = 0;
+    while (done < count) {
+        const std::uint64_t chunk = std::min<std::uint64_t>(count - done, std::uint64_t{1} << 30);
+        if (position + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
+        const ssize_t got = ::pread(fd, out + done, chunk, static_cast<off_t>(position + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<std::uint64_t>(got);
+    }
+    return done;
+}
 
 }  // namespace
 
-void InputFile::reserve(std::size_t bytes) {
-    if (bytes + kPadding <= capacity_) return;
-    // Not value-initialised: the read fills it. Plain storage (in which
-    // 16-bit samples may be read in place) aligned for any scalar.
-    std::unique_ptr<std::uint8_t[], Release> larger(
-        static_cast<std::uint8_t*>(::operator new (bytes + kPadding, std::align_val_t{64})));
-    if (size_ > 0) std::memcpy(larger.get(), storage_.get(), size_);
-    storage_ = std::move(larger);
-    capacity_ = bytes + kPadding;
+struct InputFile::Disk {
+    static constexpr std::uint64_t kBlockSize = 32768;
+    static constexpr std::uint64_t kSmallBlockSize = 256;
+    static constexpr std::size_t kBlocks = 4;
+
+    explicit Disk(int descriptor) : fd(descriptor) {}
+    Disk(const Disk&) = delete;
+    Disk& operator=(const Disk&) = delete;
+    ~Disk() { ::close(fd); }
+
+    // Where the blocks go: large ones, or small ones kept here when memory
+    // is too short for the large.
+    std::uint8_t* block_storage() {
+        if (block_size == 0) {
+            large.reset(new (std::nothrow) std::uint8_t[kBlocks * kBlockSize]);
+            block_size = large ? kBlockSize : kSmallBlockSize;
+        }
+        return large ? large.get() : small.data();
+    }
+
+    int fd;
+    // Blocks of the file, each starting at a multiple of block_size.
+    std::uint64_t block_size = 0;  // 0: none read yet
+    std::unique_ptr<std::uint8_t[]> large;
+    std::array<std::uint8_t, kBlocks * kSmallBlockSize> small{};
+    std::array<std::uint64_t, kBlocks> base{};
+    std::array<std::uint64_t, kBlocks> length{};
+    std::array<bool, kBlocks> filled{};
+    std::size_t next_to_replace = 0;
+    // A pipe, read whole because it cannot be read by position.
+    PooledBuffer stream;
+};
+
+InputFile::InputFile() = default;
+InputFile::~InputFile() = default;
+
+InputFile::InputFile(InputFile&& other) noexcept {
+    *this = std::move(other);
 }
 
-std::optional<InputFile> InputFile::load(const std::string& path, InputFile recycled) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return std::nullopt;
-    struct stat info {};
-    std::size_t expected = 0;
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-        expected = static_cast<std::size_t>(info.st_size);
-    }
-    InputFile file = std::move(recycled);
-    file.size_ = 0;
-    // One byte more than expected, to see the end of the file in one read.
-    file.reserve(std::max<std::size_t>(expected + 1, 4096));
-    // Until the end of the file or the first error (a folder opens but cannot
-    // be read: it comes out as an empty file); what was read counts.
-    for (;;) {
-        if (file.size_ + kPadding == file.capacity_) file.reserve(file.capacity_ * 2);
-        ssize_t got = ::read(fd.get(), file.storage_.get() + file.size_,
-                             file.capacity_ - kPadding - file.size_);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        file.size_ += static_cast<std::size_t>(got);
-    }
-    std::memset(file.storage_.get() + file.size_, 0, kPadding);
-    return file;
-}
-
-std::optional<InputFile> InputFile::load(const std::string& path) {
-    return load(path, InputFile());
+InputFile& InputFile::operator=(InputFile&& other) noexcept {
+    bytes_ = std::move(other.bytes_);
+    disk_ = std::move(other.disk_);
+    memory_ = std::exchange(other.memory_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    recent_ = std::exchange(other.recent_, nullptr);
+    recent_base_ = std::exchange(other.recent_base_, 0);
+    recent_length_ = std::exchange(other.recent_length_, 0);
+    return *this;
 }
 
 InputFile InputFile::from_bytes(const std::vector<std::uint8_t>& bytes) {
     InputFile file;
-    file.reserve(bytes.size());
-    if (!bytes.empty()) std::memcpy(file.storage_.get(), bytes.data(), bytes.size());
+    file.bytes_.reserve(bytes.size() + kPadding);
+    file.bytes_ = bytes;
+    file.bytes_.resize(bytes.size() + kPadding, 0);
+    file.memory_ = file.bytes_.data();
     file.size_ = bytes.size();
-    std::memset(file.storage_.get() + file.size_, 0, kPadding);
     return file;
+}
+
+std::optional<InputFile> InputFile::open(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    InputFile file;
+    file.disk_ = std::make_unique<Disk>(fd);
+    struct stat info {};
+    const bool known = ::fstat(fd, &info) == 0;
+    if (known && S_ISREG(info.st_mode)) {
+        file.size_ = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
+        return file;
+    }
+    if (!known || !(S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
+        // A device or a folder: read by position until a read comes short.
+        file.size_ = kUnknownSize;
+        return file;
+    }
+    // A pipe: everything it delivers, in memory.
+    PooledBuffer& stream = file.disk_->stream;
+    std::uint64_t size = 0;
+    for (;;) {
+        if (size + kPadding + 65536 > stream.capacity() &&
+            !stream.reserve(std::max<std::size_t>(stream.capacity() * 2, 1 << 20), size)) {
+            fail_for_memory(path, Failure::cell_allocation);
+        }
+        const ssize_t got = ::read(fd, stream.data() + size, stream.capacity() - kPadding - size);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        size += static_cast<std::uint64_t>(got);
+    }
+    std::memset(stream.data() + size, 0, kPadding);
+    file.memory_ = stream.data();
+    file.size_ = size;
+    return file;
+}
+
+int InputFile::byte_on_disk(std::uint64_t position) const {
+    if (position >= size_) return -1;
+    Disk& disk = *disk_;
+    std::uint8_t* const storage = disk.block_storage();
+    const std::uint64_t block_size = disk.block_size;
+    const std::uint64_t base = position - position % block_size;
+    std::size_t slot = Disk::kBlocks;
+    for (std::size_t i = 0; i < Disk::kBlocks; ++i) {
+        if (disk.filled[i] && disk.base[i] == base) slot = i;
+    }
+    if (slot == Disk::kBlocks) {
+        slot = disk.next_to_replace;
+        disk.next_to_replace = (slot + 1) % Disk::kBlocks;
+        std::uint8_t* block = storage + slot * block_size;
+        const std::uint64_t wanted = std::min(block_size, size_ - base);
+        const std::uint64_t got = read_at(disk.fd, block, wanted, base);
+        // A short read is the end of the file, wherever fstat put it.
+        if (got < wanted) size_ = base + got;
+        disk.base[slot] = base;
+        disk.length[slot] = got;
+        disk.filled[slot] = true;
+    }
+    recent_ = storage + slot * block_size;
+    recent_base_ = disk.base[slot];
+    recent_length_ = disk.length[slot];
+    return position - recent_base_ < recent_length_ ? recent_[position - recent_base_] : -1;
+}
+
+bool InputFile::holds(std::uint64_t position, std::uint64_t count) const {
+    // A device of unknown size is read byte by byte, to its end.
+    if (size_ == kUnknownSize) return false;
+    return position <= size_ && count <= size_ - position;
+}
+
+std::uint64_t InputFile::read(std::uint64_t position, std::span<std::uint8_t> out) const {
+    if (position >= size_) return 0;
+    const std::uint64_t count = std::min<std::uint64_t>(out.size(), size_ - position);
+    if (memory_ != nullptr) {
+        if (count > 0) std::memcpy(out.data(), memory_ + position, count);
+        return count;
+    }
+    const std::uint64_t got = read_at(disk_->fd, out.data(), count, position);
+    if (got < count) size_ = position + got;
+    return got;
+}
+
+const std::uint8_t* InputFile::bytes_at(std::uint64_t position, std::uint64_t count,
+                                        PooledBuffer& scratch) const {
+    if (!holds(position, count)) return nullptr;
+    if (memory_ != nullptr) return memory_ + position;
+    if (count > std::numeric_limits<std::size_t>::max() - kPadding ||
+        !scratch.reserve(static_cast<std::size_t>(count) + kPadding)) {
+        return nullptr;
+    }
+    if (read(position, {scratch.data(), static_cast<std::size_t>(count)}) < count) return nullptr;
+    std::memset(scratch.data() + count, 0, kPadding);
+    return scratch.data();
 }
 
 }  // namespace slabtone

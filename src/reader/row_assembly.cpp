@@ -140,20 +140,11 @@ void to_native_order(std::uint16_t* samples, std::size_t count, ByteOrder byte_o
     for (std::size_t i = 0; i < count; ++i) samples[i] = __builtin_bswap16(samples[i]);
 }
 
-// 16-bit samples of the other byte order, swapped while they are copied.
-void copy_swapped(std::uint16_t* out, const std::uint8_t* in, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint16_t sample = 0;
-        std::memcpy(&sample, in + 2 * i, 2);
-        out[i] = __builtin_bswap16(sample);
-    }
-}
-
-void bytes_to_rows(const std::uint8_t* decoded, const StripSpan& strip, const ImageLayout& layout,
-                   RowTable& rows) {
+void bytes_to_rows(const std::uint8_t* decoded, std::uint32_t first_row, std::uint32_t count,
+                   const ImageLayout& layout, RowTable& rows) {
     const std::uint64_t row_bytes = row_bytes_of(layout);
-    for (std::uint32_t r = 0; r < strip.rows; ++r) {
-        std::uint16_t* row = rows.row(strip.first_row + r);
+    for (std::uint32_t r = 0; r < count; ++r) {
+        std::uint16_t* row = rows.row(first_row + r);
         const std::uint8_t* in = decoded + r * row_bytes;
         if (layout.bits_per_sample == 8) {
             std::copy(in, in + layout.width, row);
@@ -164,20 +155,74 @@ void bytes_to_rows(const std::uint8_t* decoded, const StripSpan& strip, const Im
     }
 }
 
-void fast_strip(const InputFile& file, const std::string& file_name, const StripSpan& strip,
+// The stored bytes of [position, position + count) as the decoders read
+// them (bits reversed for FillOrder 2), followed by InputFile::kPadding
+// bytes; null when the memory for them cannot be had.
+const std::uint8_t* stored_bytes(const InputFile& file, std::uint64_t position, std::uint64_t count,
+                                 bool reversed, PooledBuffer& scratch) {
+    if (!reversed) return file.bytes_at(position, count, scratch);
+    if (!scratch.reserve(static_cast<std::size_t>(count) + InputFile::kPadding)) return nullptr;
+    const std::uint8_t* stored = file.bytes_at(position, count, scratch);
+    if (stored == nullptr) return nullptr;
+    std::transform(stored, stored + count + InputFile::kPadding, scratch.data(),
+                   [](std::uint8_t b) { return kReversedBits[b]; });
+    return scratch.data();
+}
+
+// An uncompressed strip, whose byte count matches its rows: 16-bit rows
+// are read straight into the row table; narrower ones a few rows at a time.
+bool raw_strip(const InputFile& file, const StripSpan& strip, const ImageLayout& layout,
+               ByteOrder byte_order, RowTable& rows, AssemblyScratch& scratch) {
+    const unsigned bits = layout.bits_per_sample;
+    if (bits == 0) {  // nothing is read
+        std::fill(rows.row(strip.first_row),
+                  rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width,
+                  std::uint16_t{0});
+        return true;
+    }
+    const std::uint64_t row_bytes = row_bytes_of(layout);
+    if (bits == 16) {
+        const std::uint64_t needed = std::uint64_t{strip.rows} * row_bytes;
+        std::uint8_t* target = rows.bytes() + std::size_t{strip.first_row} * row_bytes;
+        if (file.read(strip.offset, {target, static_cast<std::size_t>(needed)}) < needed) {
+            return false;  // the file ended early after all
+        }
+        if (layout.fill_reversed) {
+            std::transform(target, target + needed, target,
+                           [](std::uint8_t b) { return kReversedBits[b]; });
+        }
+        to_native_order(rows.row(strip.first_row), std::size_t{strip.rows} * layout.width,
+                        byte_order);
+        return true;
+    }
+    constexpr std::uint64_t kChunkBytes = std::uint64_t{1} << 20;
+    const auto rows_per_chunk = static_cast<std::uint32_t>(
+        std::clamp<std::uint64_t>(kChunkBytes / row_bytes, 1, strip.rows));
+    for (std::uint32_t done = 0; done < strip.rows; done += rows_per_chunk) {
+        const std::uint32_t count = std::min(rows_per_chunk, strip.rows - done);
+        const std::uint8_t* stored =
+            stored_bytes(file, strip.offset + done * row_bytes, count * row_bytes,
+                         layout.fill_reversed, scratch.decoded);
+        if (stored == nullptr) return false;
+        bytes_to_rows(stored, strip.first_row + done, count, layout, rows);
+    }
+    return true;
+}
+
+// A strip wholly inside the file, decoded in bulk; false when the memory
+// for that cannot be had, before anything is decoded.
+bool fast_strip(const InputFile& file, const std::string& file_name, const StripSpan& strip,
                 const ImageLayout& layout, ByteOrder byte_order, RowTable& rows,
                 AssemblyScratch& scratch) {
     const unsigned bits = layout.bits_per_sample;
     const std::uint64_t needed = std::uint64_t{strip.rows} * row_bytes_of(layout);
-    const std::uint8_t* encoded = file.at(strip.offset);
-    if (layout.fill_reversed) {
-        // FillOrder 2 describes the stored bytes: reverse them before
-        // decoding (the copy keeps the padding the decoders may read).
-        scratch.encoded.resize(std::size_t{strip.byte_count} + InputFile::kPadding);
-        std::transform(encoded, encoded + strip.byte_count + InputFile::kPadding,
-                       scratch.encoded.begin(), [](std::uint8_t b) { return kReversedBits[b]; });
-        encoded = scratch.encoded.data();
+    if (layout.compression == Compression::none) {
+        check_raw_strip(strip.byte_count, needed, file_name);
+        return raw_strip(file, strip, layout, byte_order, rows, scratch);
     }
+    const std::uint8_t* encoded =
+        stored_bytes(file, strip.offset, strip.byte_count, layout.fill_reversed, scratch.encoded);
+    if (encoded == nullptr) return false;
 
     // 16-bit rows are decoded straight into the row table, which is one
     // block of exactly those bytes (with slack after it).
@@ -185,28 +230,15 @@ void fast_strip(const InputFile& file, const std::string& file_name, const Strip
     if (bits == 16) {
         target = rows.bytes() + std::size_t{strip.first_row} * layout.width * 2;
     } else if (bits != 0) {
-        scratch.decoded.resize(needed + RowTable::kSlackBytes);
+        if (!scratch.decoded.reserve(static_cast<std::size_t>(needed) + RowTable::kSlackBytes)) {
+            return false;
+        }
         target = scratch.decoded.data();
     }
-    switch (layout.compression) {
-        case Compression::none:
-            check_raw_strip(strip.byte_count, needed, file_name);
-            if (bits == 16 && native_order(byte_order)) {
-                std::memcpy(target, encoded, needed);
-            } else if (bits == 16) {
-                // One pass instead of a copy and a swap.
-                copy_swapped(rows.row(strip.first_row), encoded, needed / 2);
-                return;  // already in the machine's order
-            } else {
-                target = const_cast<std::uint8_t*>(encoded);
-            }
-            break;
-        case Compression::packbits:
-            decode_packbits_strip(encoded, strip.byte_count, needed, target, file_name);
-            break;
-        case Compression::lzw:
-            decode_lzw_strip(encoded, strip.byte_count, needed, target, file_name);
-            break;
+    if (layout.compression == Compression::packbits) {
+        decode_packbits_strip(encoded, strip.byte_count, needed, target, file_name);
+    } else {
+        decode_lzw_strip(encoded, strip.byte_count, needed, target, file_name);
     }
 
     if (bits == 16) {
@@ -217,8 +249,9 @@ void fast_strip(const InputFile& file, const std::string& file_name, const Strip
                   rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width,
                   std::uint16_t{0});
     } else {
-        bytes_to_rows(target, strip, layout, rows);
+        bytes_to_rows(target, strip.first_row, strip.rows, layout, rows);
     }
+    return true;
 }
 
 }  // namespace
@@ -233,11 +266,10 @@ void assemble_rows(const InputFile& file, const std::string& file_name, const Im
         const auto first_row = static_cast<std::uint32_t>(std::uint64_t{s} * rows_per_strip);
         const StripSpan strip{first_row, std::min(rows_per_strip, layout.height - first_row),
                               tables.offsets[s], tables.byte_counts[s]};
-        if (path == DecodePath::fast && file.holds(strip.offset, strip.byte_count)) {
-            fast_strip(file, file_name, strip, layout, byte_order, rows, scratch);
-        } else {
-            exact.decode(strip, byte_order, rows);
-        }
+        const bool in_bulk = path == DecodePath::fast &&
+                             file.holds(strip.offset, strip.byte_count) &&
+                             fast_strip(file, file_name, strip, layout, byte_order, rows, scratch);
+        if (!in_bulk) exact.decode(strip, byte_order, rows);
         if (layout.predictor_mask != 0 && layout.width >= 2) {
             for (std::uint32_t r = strip.first_row; r < strip.first_row + strip.rows; ++r) {
                 undo_differencing(rows.row(r), layout.width, layout.predictor_mask);

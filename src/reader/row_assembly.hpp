@@ -3,18 +3,19 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "image_attributes.hpp"
 #include "input_file.hpp"
+#include "memory_pool.hpp"
 #include "row_table.hpp"
 #include "strip_tables.hpp"
 
 namespace slabtone {
 
 enum class DecodePath {
-    // Strips inside the file are decoded in bulk; strips that reach past its
-    // end byte by byte.
+    // Strips inside the file are decoded in bulk, as long as the memory for
+    // that is there; strips that reach past its end, and the others when
+    // memory is short, byte by byte as they are read.
     fast,
     // Every strip byte by byte: the reference the fast path is tested against.
     exact,
@@ -22,8 +23,8 @@ enum class DecodePath {
 
 // Working memory that may be kept from one slice to the next.
 struct AssemblyScratch {
-    std::vector<std::uint8_t> encoded;  // a strip with its bits reversed (FillOrder 2)
-    std::vector<std::uint8_t> decoded;  // decoded bytes of a strip not of 16 bits
+    PooledBuffer encoded;  // a strip read from disk, or with its bits reversed (FillOrder 2)
+    PooledBuffer decoded;  // decoded bytes of a strip not of 16 bits
 };
 
 // Fills every sample of `rows`, strip by strip, from the top row down.

@@ -1,20 +1,24 @@
 #include "row_table.hpp"
 
-#include <new>
+#include <limits>
 
 namespace slabtone {
 
 RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height, RowTable recycled) {
     RowTable table = std::move(recycled);
-    const auto samples = static_cast<std::size_t>(std::uint64_t{width} * height) + kSlackBytes / 2;
-    if (samples > table.capacity_) {
-        table.samples_.reset();
-        table.samples_.reset(new (std::nothrow) std::uint16_t[samples]);
-        table.capacity_ = table.samples_ ? samples : 0;
+    table.width_ = 0;
+    table.height_ = 0;
+    // Counted as the classic layout takes it: two bytes per sample and a
+    // pointer per row.
+    const std::uint64_t row_bytes = std::uint64_t{width} * 2 + sizeof(void*);
+    if (height != 0 && row_bytes > std::numeric_limits<std::uint64_t>::max() / height) return table;
+    const std::uint64_t bytes = row_bytes * height + kSlackBytes;
+    if (bytes > std::numeric_limits<std::size_t>::max() ||
+        !table.samples_.reserve(static_cast<std::size_t>(bytes))) {
+        return table;
     }
-    table.rows_ = table.samples_.get();
-    table.width_ = table.samples_ ? width : 0;
-    table.height_ = table.samples_ ? height : 0;
+    table.width_ = width;
+    table.height_ = height;
     return table;
 }
 

@@ -1,11 +1,12 @@
 // The samples of one slice: height rows of width unsigned 16-bit samples,
-// row 0 (the top row) first, in one block.
+// row 0 (the top row) first, in one block counted in the memory pool.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <utility>
+
+#include "memory_pool.hpp"
 
 namespace slabtone {
 
@@ -21,44 +22,33 @@ class RowTable {
     RowTable& operator=(RowTable&& other) noexcept {
         width_ = std::exchange(other.width_, 0);
         height_ = std::exchange(other.height_, 0);
-        capacity_ = std::exchange(other.capacity_, 0);
         samples_ = std::move(other.samples_);
-        rows_ = std::exchange(other.rows_, nullptr);
         return *this;
     }
     // The samples are left unset until written. Returns an empty table when
     // the memory cannot be had. The memory of `recycled` is reused when it
-    // is large enough.
+    // is large enough, and given back first when it is not.
     static RowTable allocate(std::uint32_t width, std::uint32_t height, RowTable recycled);
 
     std::uint32_t width() const noexcept { return width_; }
     std::uint32_t height() const noexcept { return height_; }
-    bool empty() const noexcept { return samples_ == nullptr || height_ == 0; }
+    bool empty() const noexcept { return samples_.data() == nullptr || height_ == 0; }
 
     std::uint16_t* row(std::uint32_t r) noexcept {
-        return rows_ + static_cast<std::size_t>(r) * width_;
+        return reinterpret_cast<std::uint16_t*>(samples_.data()) +
+               static_cast<std::size_t>(r) * width_;
     }
     const std::uint16_t* row(std::uint32_t r) const noexcept {
-        return rows_ + static_cast<std::size_t>(r) * width_;
+        return reinterpret_cast<const std::uint16_t*>(samples_.data()) +
+               static_cast<std::size_t>(r) * width_;
     }
     // The rows as one block of bytes, followed by kSlackBytes of room.
-    std::uint8_t* bytes() noexcept { return reinterpret_cast<std::uint8_t*>(samples_.get()); }
-
-    // Lets the rows be read from samples that already stand, in this
-    // layout and the machine's byte order, elsewhere (the file's memory),
-    // instead of copying them. They must stay there while the table is
-    // used, and must not be written. The table's own memory is kept for
-    // reuse.
-    void borrow_rows(const std::uint16_t* rows) noexcept {
-        rows_ = const_cast<std::uint16_t*>(rows);
-    }
+    std::uint8_t* bytes() noexcept { return samples_.data(); }
 
   private:
     std::uint32_t width_ = 0;
     std::uint32_t height_ = 0;
-    std::size_t capacity_ = 0;  // samples, slack included
-    std::unique_ptr<std::uint16_t[]> samples_;
-    std::uint16_t* rows_ = nullptr;  // samples_, or rows borrowed from elsewhere
+    PooledBuffer samples_;
 };
 
 }  // namespace slabtone

@@ -1,7 +1,6 @@
 #include "strip_tables.hpp"
 
 #include "failure.hpp"
-#include "memory_budget.hpp"
 
 namespace slabtone {
 
@@ -21,17 +20,18 @@ struct EntryFailures {
 // more lie at the offset that the field holds.
 StripTable read_strip_entry(TiffDirectory& directory, std::uint16_t tag, std::uint32_t strips,
                             const std::string& file_name, const EntryFailures& failures) {
-    // The table is not copied, but a request the reader could not satisfy is
-    // still refused as it would be.
-    if (!budgeted_bytes(strips, 4)) fail(file_name, failures.allocation);
+    StripTable table;
+    if (!table.allocate(strips)) fail_for_memory(file_name, failures.allocation);
     std::uint16_t type = directory.find_tag_entry(tag);
     if (type != kShort && type != kLong) fail(file_name, failures.not_found);
     NumberReader& numbers = directory.numbers();
     if (numbers.read_u32() != strips) fail(file_name, failures.bad_count);
-    bool short_values = type == kShort;
+    const bool short_values = type == kShort;
     if (strips > (short_values ? 2u : 1u)) numbers.cursor().seek(numbers.read_u32());
-    return StripTable(numbers.cursor().file(), numbers.order(), numbers.cursor().position(),
-                      short_values);
+    for (std::uint32_t s = 0; s < strips; ++s) {
+        table.set(s, short_values ? numbers.read_u16() : numbers.read_u32());
+    }
+    return table;
 }
 
 }  // namespace

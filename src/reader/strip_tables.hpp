@@ -2,36 +2,33 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
+#include "memory_pool.hpp"
 #include "tiff_directory.hpp"
 
 namespace slabtone {
 
-// The values of one strip entry (SHORT or LONG), read straight from the file
-// image on demand: a value that lies past the end of the file reads as all
-// ones, exactly as a sequential read would deliver it.
+// The values of one strip entry (SHORT values widened), read once. A value
+// that lies past the end of the file reads as all ones, exactly as a
+// sequential read delivers it.
 class StripTable {
   public:
-    StripTable() = default;
-    StripTable(const InputFile& file, ByteOrder order, std::uint64_t position, bool short_values)
-        : file_(&file), order_(order), position_(position), short_values_(short_values) {}
-
     std::uint32_t operator[](std::uint32_t index) const noexcept {
-        NumberReader numbers(*file_, order_);
-        if (short_values_) {
-            numbers.cursor().seek(position_ + std::uint64_t{index} * 2);
-            return numbers.read_u16();
-        }
-        numbers.cursor().seek(position_ + std::uint64_t{index} * 4);
-        return numbers.read_u32();
+        std::uint32_t value = 0;
+        std::memcpy(&value, values_.data() + std::size_t{index} * 4, 4);
+        return value;
+    }
+
+    // Room for `count` values; false when the memory cannot be had.
+    bool allocate(std::uint32_t count) { return values_.reserve(std::size_t{count} * 4); }
+    void set(std::uint32_t index, std::uint32_t value) noexcept {
+        std::memcpy(values_.data() + std::size_t{index} * 4, &value, 4);
     }
 
   private:
-    const InputFile* file_ = nullptr;
-    ByteOrder order_ = ByteOrder::little;
-    std::uint64_t position_ = 0;
-    bool short_values_ = false;
+    PooledBuffer values_;
 };
 
 struct StripTables {

@@ -12,54 +12,53 @@
 #include "failure.hpp"
 #include "histogram_svg.hpp"
 #include "lac_distribution.hpp"
-#include "slice_pipeline.hpp"
+#include "memory_pool.hpp"
+#include "slice_run.hpp"
 #include "window_command_line.hpp"
 
 namespace {
 
 using namespace slabtone;
 
-// Counts the samples of each slice under the calibration the record gives it.
+// Counts the samples of each slice under the calibration the record gives
+// it; the run adds each slice's counts to the total as it commits it.
 class CountingJob {
   public:
-    struct Result {};
+    using Result = SampleCounts;
 
     Result process(const ReadSlice& slice, const DescriptionRecord& record) {
         if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
-        counts_.add(slice.gray.rows, record.lac_scale, record.lac_offset);
-        return {};
+        SampleCounts counts;
+        counts.add(slice.gray.rows, record.lac_scale, record.lac_offset);
+        return counts;
     }
-    const SampleCounts& counts() const { return counts_; }
-
-  private:
-    SampleCounts counts_;
+    void release_memory() {}
 };
+
+std::uint64_t counting_need(const SliceShape& shape) {
+    return shape.reading_need() + sizeof(SampleCounts::Counts);
+}
 
 SampleCounts count_samples(const WindowParameters& parameters) {
     SampleCounts total;
     const std::int64_t first = parameters.sta_ly;
     const std::int64_t last = parameters.dst_ly;
-    if (first > last) return total;
     const bool show_progress = ::isatty(STDERR_FILENO) == 1;
-    const auto workers =
-        static_cast<unsigned>(std::min<std::int64_t>(usable_cores(), last - first + 1));
-    SlicePipeline<CountingJob> pipeline(first, last, workers,
-                                        [] { return std::make_unique<CountingJob>(); });
-    for (std::int64_t slice = first; slice <= last; ++slice) {
-        auto outcome = pipeline.take(slice);
-        if (outcome.error) {
-            if (show_progress) std::fputc('\n', stderr);
-            std::rethrow_exception(outcome.error);
-        }
-        if (show_progress) {
-            std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
-                         static_cast<long long>(slice - first + 1),
-                         static_cast<long long>(last - first + 1));
-        }
+    SliceRunJobs<CountingJob> jobs{[] { return std::make_unique<CountingJob>(); }, counting_need};
+    try {
+        run_slices_in_order(first, last, jobs, [&](std::int64_t slice, SampleCounts&& counts) {
+            total.merge(counts);
+            if (show_progress) {
+                std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
+                             static_cast<long long>(slice - first + 1),
+                             static_cast<long long>(last - first + 1));
+            }
+        });
+    } catch (...) {
+        if (show_progress && first <= last) std::fputc('\n', stderr);
+        throw;
     }
-    if (show_progress) std::fputc('\n', stderr);
-    pipeline.join();
-    for (const auto& job : pipeline.jobs()) total.merge(job->counts());
+    if (show_progress && first <= last) std::fputc('\n', stderr);
     return total;
 }
 
@@ -117,6 +116,7 @@ int report(const WindowParameters& parameters, const SampleCounts& counts) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    slabtone::settle_process_memory();
     std::optional<WindowParameters> parameters = parse_window_command_line(argc, argv);
     if (!parameters) {
         std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stderr);

@@ -1,0 +1,52 @@
+// Worker threads that are a resource like memory: one that cannot be
+// started is no failure, the caller goes on with those it has.
+//
+// Each thread runs on a small stack of its own, mapped here and unmapped
+// when the thread is joined, so that once the workers are gone the process
+// holds exactly what it held before they came (the C library would keep the
+// stacks of ended threads mapped for reuse).
+#pragma once
+
+#include <pthread.h>
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace slabtone {
+
+class WorkerThreads {
+  public:
+    // Address space each thread takes: its stack and a guard page.
+    static std::size_t footprint() noexcept;
+
+    WorkerThreads() = default;
+    WorkerThreads(const WorkerThreads&) = delete;
+    WorkerThreads& operator=(const WorkerThreads&) = delete;
+    ~WorkerThreads() { join(); }
+
+    // Starts up to `count` threads, thread i running body(i); returns how
+    // many started (the first ones, none after the first that could not).
+    unsigned start(unsigned count, std::function<void(unsigned)> body);
+    // Waits for every thread and unmaps its stack.
+    void join() noexcept;
+
+  private:
+    struct Thread {
+        pthread_t id{};
+        void* stack = nullptr;
+        std::size_t stack_size = 0;
+        unsigned index = 0;
+        WorkerThreads* owner = nullptr;
+    };
+    static void* run(void* thread);
+
+    std::function<void(unsigned)> body_;
+    std::vector<Thread*> threads_;
+};
+
+// Lets at most `count` threads start from now on (tests); nullopt lifts it.
+void limit_thread_starts(std::optional<unsigned> count) noexcept;
+
+}  // namespace slabtone

@@ -1,0 +1,37 @@
+// What the system lets this process hold: its address-space limit, its
+// cgroup's memory limit, the machine's memory. Read from /proc and /sys (or
+// from a folder laid out like them, for tests); only ever read.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace slabtone {
+
+struct MemoryLimits {
+    // The soft RLIMIT_AS, when one is set.
+    std::optional<std::uint64_t> address_space;
+    // What the process had mapped when the limits were read (VmSize).
+    std::uint64_t mapped = 0;
+    // The smallest memory limit of the process's cgroup and the cgroups
+    // above it (cgroup v2 memory.max, v1 memory.limit_in_bytes), and the
+    // smallest room left under one of them (limit less usage).
+    std::optional<std::uint64_t> cgroup_limit;
+    std::optional<std::uint64_t> cgroup_room;
+    // MemTotal and MemAvailable of /proc/meminfo.
+    std::optional<std::uint64_t> physical;
+    std::optional<std::uint64_t> available;
+
+    // Room left under the address-space limit.
+    std::optional<std::uint64_t> address_room() const noexcept;
+};
+
+// Everything but `address_space`, from the files under `root` ("/" for the
+// running system).
+MemoryLimits read_memory_limits(const std::filesystem::path& root);
+
+// The limits of this process now.
+MemoryLimits current_memory_limits();
+
+}  // namespace slabtone

@@ -1,0 +1,286 @@
+// A run's outcome (files, standard output, messages, exit status) is that of
+// a run on one core, whatever the cores, the memory there is, or the worker
+// threads that could be started.
+#include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <pthread.h>
+#include <cstddef>
+#include <filesystem>
+#include <map>
+
+#include "failure.hpp"
+#include "libtiff_files.hpp"
+#include "memory_pool.hpp"
+#include "run_program.hpp"
+#include "slice_conversion.hpp"
+#include "slice_files.hpp"
+#include "slice_loop.hpp"
+#include "temp_folder.hpp"
+#include "worker_threads.hpp"
+
+namespace slabtone::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+struct RunOutcome {
+    int status = 0;
+    int signal = 0;
+    std::string out;
+    std::string err;
+    std::map<std::string, Bytes> files;
+
+    bool operator==(const RunOutcome&) const = default;
+};
+
+void PrintTo(const RunOutcome& o, std::ostream* os) {
+    *os << "status " << o.status << " signal " << o.signal << ", " << o.files.size()
+        << " files, err \"" << o.err << "\"";
+}
+
+// Takes the ro files out of the folder into the outcome.
+void collect_outputs(const std::string& folder, RunOutcome& outcome) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("rec", 0) == 0) continue;
+        outcome.files[name] = read_file(entry.path().string());
+        fs::remove(entry.path());
+    }
+}
+
+// Four slices whose record passes from slice to slice (slice 2 supplies two
+// fields and keeps slice 1's calibration), in every compression; slice 3
+// twice as high as the others when `large_third`.
+void write_stack(const TempFolder& folder, std::uint32_t size, bool large_third) {
+    const char* records[] = {"5\t0.1\t1000\t-0.5\t1\t2\t3\t4", "6\t0.2", "7\t0.3\t800\t-0.25", "8"};
+    const std::uint16_t compressions[] = {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_NONE,
+                                          COMPRESSION_PACKBITS};
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        LibtiffImage image;
+        image.width = size;
+        image.height = i == 2 && large_third ? 2 * size : size;
+        image.compression = compressions[i];
+        image.rows_per_strip = i == 1 ? 16 : 0;
+        image.description = records[i];
+        image.samples = phantom_samples(image.width, image.height, 16, i + 1, true);
+        write_with_libtiff(folder.file(input_name(i + 1)), image);
+    }
+}
+
+class InProcessRunTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        home_ = fs::current_path();
+        fs::current_path(folder_.path());
+    }
+    void TearDown() override {
+        fs::current_path(home_);
+        set_memory_budget(std::nullopt);
+        limit_thread_starts(std::nullopt);
+    }
+
+    RunOutcome run(std::int32_t first, std::int32_t last) {
+        RunParameters run;
+        run.sta_ly = first;
+        run.dst_ly = last;
+        run.lac_min = 0;
+        run.lac_max = 60;
+        run.window_scale = 255.0 / 60;
+        RunOutcome outcome;
+        std::FILE* out = std::tmpfile();
+        try {
+            run_slices(run, out);
+        } catch (const SliceError& error) {
+            outcome.status = 1;
+            outcome.err = error.what();
+        }
+        std::fflush(out);
+        std::rewind(out);
+        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) outcome.out += char(c);
+        std::fclose(out);
+        collect_outputs(folder_.path(), outcome);
+        // Everything a run took is given back.
+        EXPECT_EQ(memory_held(), 0u);
+        return outcome;
+    }
+
+    fs::path home_;
+    TempFolder folder_;
+};
+
+std::string progress(int slice) {
+    return input_name(slice) + "(16bit) -> " + output_name(slice) + "(8bit)\r";
+}
+
+TEST_F(InProcessRunTest, WorkersThatCannotStartChangeNothing) {
+    write_stack(folder_, 96, true);
+    const RunOutcome every = run(1, 4);
+    ASSERT_EQ(every.status, 0) << every.err;
+    ASSERT_EQ(every.files.size(), 4u);
+    for (unsigned starts : {0u, 1u}) {
+        limit_thread_starts(starts);
+        EXPECT_EQ(run(1, 4), every) << starts << " threads";
+    }
+    // A slice that fails, with others in flight.
+    write_file(folder_.file(input_name(3)), Bytes{'I', 'I', 42, 0});
+    limit_thread_starts(std::nullopt);
+    const RunOutcome failing = run(1, 4);
+    EXPECT_EQ(failing.err, "rec0003.tif : primary image attribute not found.");
+    EXPECT_EQ(failing.files.size(), 2u);
+    limit_thread_starts(0);
+    EXPECT_EQ(run(1, 4), failing);
+}
+
+TEST_F(InProcessRunTest, ASliceWithoutRoomBesideOthersIsConvertedAlone) {
+    // 1024 x 1024 slices take about 4.3 MB each; with 8 MB, the workers
+    // hold one at a time and meet a shortage whenever a second starts.
+    write_stack(folder_, 1024, false);
+    const RunOutcome roomy = run(1, 4);
+    ASSERT_EQ(roomy.status, 0) << roomy.err;
+    set_memory_budget(8 * kMiB);
+    EXPECT_EQ(run(1, 4), roomy);
+    limit_thread_starts(1);
+    EXPECT_EQ(run(1, 4), roomy);
+}
+
+TEST_F(InProcessRunTest, OnlyASliceThatFailsAloneFailsTheRun) {
+    // Slice 3 (1024 x 2048) needs 4 MB of rows and a 2 MB 8-bit image even
+    // alone; 5 MB holds either, not both.
+    write_stack(folder_, 1024, true);
+    const RunOutcome roomy = run(1, 4);
+    ASSERT_EQ(roomy.status, 0) << roomy.err;
+    set_memory_budget(5 * kMiB);
+    RunOutcome expected;
+    expected.status = 1;
+    expected.out = progress(1) + progress(2);
+    expected.err = "ro0003.tif : 8-bit image memory allocation error.";
+    expected.files = {{"ro0001.tif", roomy.files.at("ro0001.tif")},
+                      {"ro0002.tif", roomy.files.at("ro0002.tif")}};
+    EXPECT_EQ(run(1, 4), expected);
+    limit_thread_starts(0);
+    EXPECT_EQ(run(1, 4), expected);
+}
+
+// ---- The program itself, in a child process ----
+
+RunOutcome run_binary(const std::string& folder, const std::function<void()>& before_exec) {
+    const ProgramResult result = run_slabtone({"1", "4", "0", "60"}, folder, before_exec);
+    RunOutcome outcome;
+    outcome.status = result.exit_status;
+    outcome.signal = result.signal;
+    outcome.out = result.out;
+    outcome.err = result.err;
+    collect_outputs(folder, outcome);
+    return outcome;
+}
+
+void pin_to_one_core() {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu() >= 0 ? sched_getcpu() : 0, &one);
+    ::sched_setaffinity(0, sizeof one, &one);
+}
+
+void limit_address_space(std::uint64_t bytes) {
+    struct rlimit limit {
+        bytes, bytes
+    };
+    ::setrlimit(RLIMIT_AS, &limit);
+}
+
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer cannot run under an address-space limit
+TEST(ProgramUnderLimits, OneCoreAndEveryCoreEndAlikeUnderAnyAddressSpaceLimit) {
+    // Slices 1, 2 and 4 take about 3 to 4 MB, slice 3 twice that; the
+    // program itself, loaded, a little over 9 MB (below that, not even the
+    // C++ runtime can report anything). From too little for any slice,
+    // through limits where slice 3 fails alone, to enough for all.
+    TempFolder folder;
+    write_stack(folder, 1024, true);
+    int none = 0, some = 0, all = 0;
+    for (std::uint64_t limit = 10 * kMiB; limit <= 26 * kMiB; limit += 512 * 1024) {
+        const RunOutcome every = run_binary(folder.path(), [&] { limit_address_space(limit); });
+        const RunOutcome one = run_binary(folder.path(), [&] {
+            pin_to_one_core();
+            limit_address_space(limit);
+        });
+        ASSERT_EQ(every, one) << "limit " << limit;
+        EXPECT_EQ(every.signal, 0);
+        if (every.status == 0) {
+            ++all;
+            continue;
+        }
+        // Below the program's own size the loader gives up.
+        if (every.err.find("error while loading shared libraries") != std::string::npos) continue;
+        // Memory, never anything else, and never a crash.
+        EXPECT_TRUE(every.err.find("memory allocation error.\n") != std::string::npos)
+            << every.err << " at limit " << limit;
+        ++(every.files.empty() ? none : some);
+    }
+    EXPECT_GT(none, 0);
+    EXPECT_GT(some, 0);
+    EXPECT_GT(all, 0);
+    RecordProperty("limits_failing_at_once", none);
+    RecordProperty("limits_failing_at_slice_3", some);
+    RecordProperty("limits_converting_all", all);
+}
+#endif
+
+// A filter that fails every attempt to start a thread, as a process limit
+// would: clone3 is "not there" (the C library then tries clone), clone
+// fails with EAGAIN. The program forks nothing else.
+bool forbid_threads() {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program {
+        static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter
+    };
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Whether the filter takes effect here: a child that installs it and tries
+// to start a thread.
+bool threads_can_be_forbidden() {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        pthread_t thread;
+        const bool refused =
+            forbid_threads() &&
+            ::pthread_create(
+                &thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr) != 0;
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(ProgramUnderLimits, NoThreadAtAllConvertsLikeOneCore) {
+    if (!threads_can_be_forbidden()) GTEST_SKIP() << "seccomp filters are not available here";
+    TempFolder folder;
+    write_stack(folder, 256, true);
+    const RunOutcome one = run_binary(folder.path(), pin_to_one_core);
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(run_binary(folder.path(), [] { forbid_threads(); }), one);
+}
+
+}  // namespace
+}  // namespace slabtone::test
