@@ -12,6 +12,8 @@ namespace slabtone {
 
 namespace {
 
+constexpr std::size_t kLaidOutInMemory = std::size_t{16} << 20;
+
 std::string slice_name(const char* format, std::int64_t slice) {
     char buffer[32];
     int length = std::snprintf(buffer, sizeof buffer, format, static_cast<long long>(slice));
@@ -99,18 +101,22 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     }
     converted.width = view->width;
     converted.height = view->height;
+    // A small file laid out here is stored later with one write; a large one
+    // is better laid out by libtiff straight into the file, in large writes
+    // all the same, without a second copy of the slice in memory.
     std::optional<ByteBuffer> file;
-    try {
-        file = encode_byte_slice(converted.output_name, buffers.bytes.bytes(), view->width,
-                                 view->height, converted.description, std::move(buffers.file));
-    } catch (const std::exception&) {
-        // Laid out in memory or in the file, libtiff takes the same steps:
-        // what it refuses here, storing reports.
+    if (buffers.bytes.size() < kLaidOutInMemory) {
+        try {
+            file = encode_byte_slice(converted.output_name, buffers.bytes.bytes(), view->width,
+                                     view->height, converted.description, std::move(buffers.file));
+        } catch (const std::exception&) {
+            // Laid out in memory or in the file, libtiff takes the same
+            // steps: what it refuses here, storing reports.
+        }
     }
     if (file) {
         converted.file = std::move(*file);
     } else {
-        // No room for a second copy: the samples go with the slice.
         converted.bytes = std::move(buffers.bytes);
     }
     return converted;

@@ -10,7 +10,8 @@ namespace slabtone {
 
 namespace {
 
-// Memory of stored files, handed back for later slices.
+// Memory of stored slices (files and 8-bit images), handed back for later
+// slices.
 class SpareFiles {
   public:
     void put(ByteBuffer file) {
@@ -42,6 +43,7 @@ class ConversionJob {
     ConversionJob(const RunParameters& run, SpareFiles& spare) : run_(run), spare_(spare) {}
 
     ConvertedSlice process(const ReadSlice& slice, const DescriptionRecord& record) {
+        if (buffers_.bytes.data() == nullptr) buffers_.bytes = spare_.take();
         if (buffers_.file.data() == nullptr) buffers_.file = spare_.take();
         return finish_slice(slice, record, run_, buffers_);
     }
@@ -76,11 +78,11 @@ void run_slices(const RunParameters& run, std::FILE* out) {
             store_converted(converted);
             std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
                          converted.output_name.c_str());
-            // The line ends in a carriage return only: flush
-            // it so that a terminal shows each slice as it is
-            // done.
+            // The line ends in a carriage return only: flush it so that a
+            // terminal shows each slice as it is done.
             std::fflush(out);
             spare.put(std::move(converted.file));
+            spare.put(std::move(converted.bytes));
         });
     std::fprintf(out, "\nfinish\n");
 }
