@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <new>
 
 #include "atomic_file.hpp"
 #include "failure.hpp"
@@ -29,7 +30,11 @@ class CountingJob {
     Result process(const ReadSlice& slice, const DescriptionRecord& record) {
         if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
         SampleCounts counts;
-        counts.add(slice.gray.rows, record.lac_scale, record.lac_offset);
+        try {
+            counts.add(slice.gray.rows, record.lac_scale, record.lac_offset);
+        } catch (const std::bad_alloc&) {
+            fail_for_memory(slice.input_name, Failure::cell_allocation);
+        }
         return counts;
     }
     void release_memory() {}
@@ -47,7 +52,11 @@ SampleCounts count_samples(const WindowParameters& parameters) {
     SliceRunJobs<CountingJob> jobs{[] { return std::make_unique<CountingJob>(); }, counting_need};
     try {
         run_slices_in_order(first, last, jobs, [&](std::int64_t slice, SampleCounts&& counts) {
-            total.merge(counts);
+            try {
+                total.merge(counts);
+            } catch (const std::bad_alloc&) {
+                fail_for_memory(input_name(slice), Failure::cell_allocation);
+            }
             if (show_progress) {
                 std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
                              static_cast<long long>(slice - first + 1),
