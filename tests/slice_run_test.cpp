@@ -279,15 +279,14 @@ TEST(ProgramUnderLimits, NoThreadAtAllConvertsLikeOneCore) {
     write_stack(folder, 256, true);
     const RunOutcome one = run_binary(folder.path(), pin_to_one_core);
     ASSERT_EQ(one.status, 0) << one.err;
-    EXPECT_EQ(run_binary(folder.path(),
-                         [] {
+    auto without_threads = [] {
 #ifdef __SANITIZE_ADDRESS__
-                             // The leak check at exit needs a thread of its own.
-                             ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        // The leak check at exit needs a thread of its own.
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
 #endif
-                             forbid_threads();
-                         }),
-              one);
+        forbid_threads();
+    };
+    EXPECT_EQ(run_binary(folder.path(), without_threads), one);
 }
 
 }  // namespace
