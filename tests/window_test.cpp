@@ -9,10 +9,12 @@
 #include "lac_distribution.hpp"
 #include "libtiff_files.hpp"
 #include "run_program.hpp"
+#include "sha256.hpp"
 #include "slice_conversion.hpp"
 #include "slice_files.hpp"
 #include "temp_folder.hpp"
 #include "window_command_line.hpp"
+#include "window_page.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -122,6 +124,16 @@ TEST(WindowCommandLine, CountsAndPercentages) {
         {{"w", "--svg", "h.svg", "1", "8"}, true},
         {{"w", "1", "8", "--svg"}, false},
         {{"w", "1", "--svg", "a", "8", "--svg", "b"}, false},
+        {{"w", "1", "8", "--html", "p.html", "--show", "8,1,4"}, true},
+        {{"w", "1", "8", "--html"}, false},
+        {{"w", "1", "8", "--html", "a", "--html", "b"}, false},
+        {{"w", "1", "8", "--show", "9"}, false},  // outside the range
+        {{"w", "1", "8", "--show", "0"}, false},
+        {{"w", "1", "8", "--show", "2,,3"}, false},
+        {{"w", "1", "8", "--show", "2, 3"}, false},
+        {{"w", "1", "8", "--show", "2x"}, false},
+        {{"w", "1", "8", "--show", ""}, false},
+        {{"w", "1", "8", "--show", "2", "--show", "3"}, false},
     };
     for (const UsageCase& c : cases) {
         auto parsed = parse_window_command_line(int(c.argv.size()), c.argv.data());
@@ -135,6 +147,36 @@ TEST(WindowCommandLine, CountsAndPercentages) {
     EXPECT_EQ(parsed->low, 1.5);
     EXPECT_EQ(parsed->high, 98.0);
     EXPECT_EQ(parsed->svg_path, "h.svg");
+    // The first, the middle and the last slice unless others are named.
+    EXPECT_EQ(parsed->show, (std::vector<std::int64_t>{3, 6, 9}));
+    const char* two[] = {"w", "4", "5"};
+    EXPECT_EQ(parse_window_command_line(3, two)->show, (std::vector<std::int64_t>{4, 5}));
+    const char* named[] = {"w", "-2", "9", "--show", "9,-2,9,0", "--html", "p.html"};
+    parsed = parse_window_command_line(7, named);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->show, (std::vector<std::int64_t>{9, -2, 0}));
+    EXPECT_EQ(parsed->html_path, "p.html");
+}
+
+TEST(WindowPage, HashesAndEscapes) {
+    auto hex = [](const std::array<std::uint8_t, 32>& digest) {
+        std::string text;
+        for (std::uint8_t b : digest) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", b);
+            text += two;
+        }
+        return text;
+    };
+    // FIPS 180-4 examples, and a message whose padding needs a second block.
+    EXPECT_EQ(hex(sha256("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex(sha256("")), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hex(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    // Text from a slice cannot end the data block or start markup.
+    EXPECT_EQ(json_string("a\"</script>\n&\xe9\\"),
+              "\"a\\\"\\u003c/script\\u003e\\u000a\\u0026\\u00e9\\\\\"");
 }
 
 // Checks that `text` is well-formed XML (balanced elements, quoted

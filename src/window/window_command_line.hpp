@@ -1,16 +1,17 @@
-// slabtone-window sta_ly dst_ly [low high] [--svg FILE]
+// slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] [--show a,b,...]
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
+#include <vector>
 
 namespace slabtone {
 
 inline constexpr std::string_view kWindowUsage =
-    "usage : slabtone-window sta_ly dst_ly [low high] [--svg FILE]\n";
+    "usage : slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] "
+    "[--show a,b,...]\n";
 
 struct WindowParameters {
     std::int32_t sta_ly = 0;
@@ -18,11 +19,17 @@ struct WindowParameters {
     double low = 0.5;  // percentile, 0 <= low < high <= 100
     double high = 99.5;
     std::optional<std::string> svg_path;
+    std::optional<std::string> html_path;
+    // The slices the page shows: given, or the first, the middle and the
+    // last of the range (each once).
+    std::vector<std::int64_t> show;
 };
 
-// The parameters, or nullopt for a wrong argument count or a percentage
-// that is not a number in range. Slice numbers are read as slabtone reads
-// them (atoi); a percentage must be a number and nothing else.
+// The parameters, or nullopt for a wrong argument count, a percentage that
+// is not a number in range, an option given twice or without its value, or
+// a slice to show that is not a whole number inside the range. Slice
+// numbers are read as slabtone reads them (atoi); a percentage must be a
+// number and nothing else.
 std::optional<WindowParameters> parse_window_command_line(int argc, const char* const* argv);
 
 }  // namespace slabtone

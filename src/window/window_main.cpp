@@ -1,75 +1,24 @@
 // slabtone-window: measures the LAC distribution of a stack of 16-bit
 // slices (rec%04d.tif, read and calibrated exactly as slabtone reads them)
 // and proposes the window LACmin, LACmax from two percentiles, with the
-// slabtone command that applies it.
-#include <unistd.h>
-
+// slabtone command that applies it; draws the distribution as an SVG and
+// writes a page on which the window can be moved over real slices.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <new>
 
 #include "atomic_file.hpp"
 #include "failure.hpp"
 #include "histogram_svg.hpp"
 #include "lac_distribution.hpp"
 #include "memory_pool.hpp"
-#include "slice_run.hpp"
+#include "stack_scan.hpp"
 #include "window_command_line.hpp"
+#include "window_page.hpp"
 
 namespace {
 
 using namespace slabtone;
-
-// Counts the samples of each slice under the calibration the record gives
-// it; the run adds each slice's counts to the total as it commits it.
-class CountingJob {
-  public:
-    using Result = SampleCounts;
-
-    Result process(const ReadSlice& slice, const DescriptionRecord& record) {
-        if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
-        SampleCounts counts;
-        try {
-            counts.add(slice.gray.rows, record.lac_scale, record.lac_offset);
-        } catch (const std::bad_alloc&) {
-            fail_for_memory(slice.input_name, Failure::cell_allocation);
-        }
-        return counts;
-    }
-    void release_memory() {}
-};
-
-std::uint64_t counting_need(const SliceShape& shape) {
-    return shape.reading_need() + sizeof(SampleCounts::Counts);
-}
-
-SampleCounts count_samples(const WindowParameters& parameters) {
-    SampleCounts total;
-    const std::int64_t first = parameters.sta_ly;
-    const std::int64_t last = parameters.dst_ly;
-    const bool show_progress = ::isatty(STDERR_FILENO) == 1;
-    SliceRunJobs<CountingJob> jobs{[] { return std::make_unique<CountingJob>(); }, counting_need};
-    try {
-        run_slices_in_order(first, last, jobs, [&](std::int64_t slice, SampleCounts&& counts) {
-            try {
-                total.merge(counts);
-            } catch (const std::bad_alloc&) {
-                fail_for_memory(input_name(slice), Failure::cell_allocation);
-            }
-            if (show_progress) {
-                std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
-                             static_cast<long long>(slice - first + 1),
-                             static_cast<long long>(last - first + 1));
-            }
-        });
-    } catch (...) {
-        if (show_progress && first <= last) std::fputc('\n', stderr);
-        throw;
-    }
-    if (show_progress && first <= last) std::fputc('\n', stderr);
-    return total;
-}
 
 std::string fixed(double value) {
     char text[64];
@@ -77,7 +26,21 @@ std::string fixed(double value) {
     return text;
 }
 
-int report(const WindowParameters& parameters, const SampleCounts& counts) {
+// Stores an output of the tool (the SVG, the page); false, with the
+// message printed, when it cannot be written.
+bool store_output(const std::string& path, const std::string& text) {
+    if (store_file_atomically(path,
+                              {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()})) {
+        return true;
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s : %s\n", path.c_str(),
+                 failure_text(Failure::cannot_write_file).data());
+    return false;
+}
+
+int report(const WindowParameters& parameters, const StackScan& scan) {
+    const SampleCounts& counts = scan.counts;
     const std::int64_t slices = parameters.sta_ly <= parameters.dst_ly
                                     ? std::int64_t{parameters.dst_ly} - parameters.sta_ly + 1
                                     : 0;
@@ -106,16 +69,23 @@ int report(const WindowParameters& parameters, const SampleCounts& counts) {
     std::printf("converted to 0: %.3f%% of samples\n", 100.0 * saturated.to_black / total);
     std::printf("converted to 255: %.3f%% of samples\n", 100.0 * saturated.to_white / total);
 
-    if (parameters.svg_path) {
-        const std::string svg = histogram_svg(distribution, lac_min, lac_max);
-        if (!store_file_atomically(
-                *parameters.svg_path,
-                {reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size()})) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "%s : %s\n", parameters.svg_path->c_str(),
-                         failure_text(Failure::cannot_write_file).data());
-            return 1;
-        }
+    if (parameters.svg_path &&
+        !store_output(*parameters.svg_path, histogram_svg(distribution, lac_min, lac_max))) {
+        return 1;
+    }
+    if (parameters.html_path) {
+        WindowPage page;
+        page.sta_ly = parameters.sta_ly;
+        page.dst_ly = parameters.dst_ly;
+        page.slices = slices;
+        page.low = parameters.low;
+        page.high = parameters.high;
+        page.lac_min_text = low_text;
+        page.lac_max_text = high_text;
+        page.counts = &counts;
+        page.previews = scan.previews;
+        page.smallest = scan.smallest;
+        if (!store_output(*parameters.html_path, window_page(page))) return 1;
     }
     std::printf("slabtone %d %d %s %s\n", parameters.sta_ly, parameters.dst_ly, low_text.c_str(),
                 high_text.c_str());
@@ -132,7 +102,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        return report(*parameters, count_samples(*parameters));
+        return report(*parameters, scan_stack(*parameters));
     } catch (const SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());

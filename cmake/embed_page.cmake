@@ -1,0 +1,23 @@
+# Writes a C++ source that holds the window page's files as byte arrays, so
+# that slabtone-window carries its page with it.
+#   cmake -DOUTPUT=page_files.cpp -DPAGE_DIR=src/window/page -P embed_page.cmake
+set(source "// Generated from ${PAGE_DIR} by cmake/embed_page.cmake; do not edit.\n")
+string(APPEND source "#include \"page_files.hpp\"\n\nnamespace slabtone {\n\nnamespace {\n\n")
+foreach(name html css js)
+  file(READ "${PAGE_DIR}/window.${name}" hex HEX)
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND source "const unsigned char k_${name}[] = {${bytes} 0};\n")
+  string(APPEND source "constexpr std::size_t k_${name}_size = ${size};\n\n")
+endforeach()
+string(APPEND source "std::string_view view(const unsigned char* bytes, std::size_t size) {\n")
+string(APPEND source "    return {reinterpret_cast<const char*>(bytes), size};\n}\n\n")
+string(APPEND source "}  // namespace\n\n")
+string(APPEND source "std::string_view page_html() { return view(k_html, k_html_size); }\n")
+string(APPEND source "std::string_view page_css() { return view(k_css, k_css_size); }\n")
+string(APPEND source "std::string_view page_js() { return view(k_js, k_js_size); }\n\n")
+string(APPEND source "}  // namespace slabtone\n")
+file(WRITE "${OUTPUT}.new" "${source}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")

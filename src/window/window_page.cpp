@@ -1,0 +1,221 @@
+#include "window_page.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <iterator>
+
+#include "page_files.hpp"
+#include "sha256.hpp"
+
+namespace slabtone {
+
+namespace {
+
+std::string base64(const std::uint8_t* bytes, std::size_t size) {
+    static constexpr char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((size + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const std::uint32_t group =
+            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
+        for (int shift : {18, 12, 6, 0}) text += kDigits[(group >> shift) & 63];
+    }
+    if (i < size) {
+        std::uint32_t group = std::uint32_t{bytes[i]} << 16;
+        if (i + 1 < size) group |= std::uint32_t{bytes[i + 1]} << 8;
+        text += kDigits[(group >> 18) & 63];
+        text += kDigits[(group >> 12) & 63];
+        text += i + 1 < size ? kDigits[(group >> 6) & 63] : '=';
+        text += '=';
+    }
+    return text;
+}
+
+void put_varint(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<std::uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<std::uint8_t>(value));
+}
+
+// A double with enough digits to read back exactly; "inf" and "nan" as the
+// C library writes them.
+std::string exact(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return json_string(text);
+}
+
+std::string number(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+// The nonzero bins of a count: (step from the previous value, count) pairs.
+std::string bins_of(const SampleCounts::Counts& counts) {
+    std::vector<std::uint8_t> bytes;
+    std::uint32_t previous = 0;
+    for (std::uint32_t v = 0; v < counts.size(); ++v) {
+        if (counts[v] == 0) continue;
+        put_varint(bytes, v - previous);
+        put_varint(bytes, counts[v]);
+        previous = v;
+    }
+    return base64(bytes.data(), bytes.size());
+}
+
+std::string samples_of(const std::vector<std::uint16_t>& samples) {
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(samples.size() * 2);
+    for (std::uint16_t s : samples) {
+        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(s >> 8));
+    }
+    return base64(bytes.data(), bytes.size());
+}
+
+std::string data_json(const WindowPage& page) {
+    const auto& all = page.counts->all();
+    std::string json = "{\"range\":[" + std::to_string(page.sta_ly) + "," +
+                       std::to_string(page.dst_ly) + "],\"slices\":" + std::to_string(page.slices);
+    json += ",\"proposed\":{\"lacmin\":" + json_string(page.lac_min_text) +
+            ",\"lacmax\":" + json_string(page.lac_max_text) + ",\"low\":" + number(page.low) +
+            ",\"high\":" + number(page.high) + "}";
+    json += ",\"calibrations\":[";
+    bool first = true;
+    for (const auto& [key, counts] : all) {
+        json += first ? "" : ",";
+        first = false;
+        json += "{\"lac_scale\":" + exact(std::bit_cast<double>(key.first)) +
+                ",\"lac_offset\":" + exact(std::bit_cast<float>(key.second)) + ",\"bins\":\"" +
+                bins_of(*counts) + "\"}";
+    }
+    json += "],\"previews\":[";
+    first = true;
+    for (const PreviewSlice& p : page.previews) {
+        const auto key = std::make_pair(std::bit_cast<std::uint64_t>(p.lac_scale),
+                                        std::bit_cast<std::uint32_t>(p.lac_offset));
+        const auto at = all.find(key);
+        const auto calibration = at == all.end() ? 0 : std::distance(all.begin(), at);
+        json += first ? "{" : ",{";
+        first = false;
+        json += "\"slice\":" + std::to_string(p.slice) + ",\"width\":" + std::to_string(p.width) +
+                ",\"height\":" + std::to_string(p.height) + ",\"step\":" + std::to_string(p.step) +
+                ",\"columns\":" + std::to_string(p.columns) +
+                ",\"rows\":" + std::to_string(p.rows) +
+                ",\"calibration\":" + std::to_string(calibration) + ",\"description\":" +
+                (p.description ? json_string(*p.description) : std::string("null")) +
+                ",\"samples\":\"" + samples_of(p.samples) + "\"}";
+    }
+    json += "],\"smallest\":{\"width\":" + std::to_string(page.smallest.width) +
+            ",\"width_slice\":" + std::to_string(page.smallest.width_slice) +
+            ",\"height\":" + std::to_string(page.smallest.height) +
+            ",\"height_slice\":" + std::to_string(page.smallest.height_slice) + "}}";
+    return json;
+}
+
+std::string csp_hash(std::string_view text) {
+    const auto digest = sha256(text);
+    return "'sha256-" + base64(digest.data(), digest.size()) + "'";
+}
+
+}  // namespace
+
+std::string json_string(std::string_view text) {
+    std::string json = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F || c == '<' || c == '>' || c == '&') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            json += escaped;
+        } else {
+            json += static_cast<char>(c);
+        }
+    }
+    return json + "\"";
+}
+
+PreviewSlice preview_of(std::int64_t slice, const RowTable& rows, double lac_scale,
+                        float lac_offset, const std::optional<std::string>& description) {
+    PreviewSlice p;
+    p.slice = slice;
+    p.width = rows.width();
+    p.height = rows.height();
+    const std::uint32_t longer = std::max(p.width, p.height);
+    p.step = longer / PreviewSlice::kLongestSide + (longer % PreviewSlice::kLongestSide != 0);
+    p.step = std::max(p.step, 1u);
+    p.columns = (p.width - 1) / p.step + 1;
+    p.rows = (p.height - 1) / p.step + 1;
+    p.lac_scale = lac_scale;
+    p.lac_offset = lac_offset;
+    p.description = description;
+    p.samples.reserve(std::size_t{p.columns} * p.rows);
+    for (std::uint32_t j = 0; j < p.rows; ++j) {
+        const std::uint16_t* row = rows.row(j * p.step);
+        for (std::uint32_t i = 0; i < p.columns; ++i)
+            p.samples.push_back(row[std::size_t{i} * p.step]);
+    }
+    return p;
+}
+
+void SmallestSlice::include(std::int64_t slice, std::uint32_t slice_width,
+                            std::uint32_t slice_height) {
+    if (slice_width < width) {
+        width = slice_width;
+        width_slice = slice;
+    }
+    if (slice_height < height) {
+        height = slice_height;
+        height_slice = slice;
+    }
+}
+
+std::string window_page(const WindowPage& page) {
+    const std::string_view style = page_css();
+    const std::string_view script = page_js();
+    const std::string csp = "default-src 'none'; script-src " + csp_hash(script) + "; style-src " +
+                            csp_hash(style) + "; base-uri 'none'; form-action 'none'";
+    const std::string title = "slabtone-window: slices " + std::to_string(page.sta_ly) + " to " +
+                              std::to_string(page.dst_ly);
+    const std::string json = data_json(page);
+    const std::pair<std::string_view, std::string_view> fills[] = {{"@CSP@", csp},
+                                                                   {"@TITLE@", title},
+                                                                   {"@STYLE@", style},
+                                                                   {"@DATA@", json},
+                                                                   {"@SCRIPT@", script}};
+    // One pass over the template: what is filled in is never looked at again.
+    const std::string_view html = page_html();
+    std::string out;
+    out.reserve(html.size() + json.size() + style.size() + script.size() + 1024);
+    std::size_t at = 0;
+    while (at < html.size()) {
+        const std::size_t mark = html.find('@', at);
+        if (mark == std::string_view::npos) break;
+        bool filled = false;
+        for (const auto& [name, text] : fills) {
+            if (html.compare(mark, name.size(), name) == 0) {
+                out.append(html.substr(at, mark - at));
+                out.append(text);
+                at = mark + name.size();
+                filled = true;
+                break;
+            }
+        }
+        if (!filled) {
+            out.append(html.substr(at, mark + 1 - at));
+            at = mark + 1;
+        }
+    }
+    out.append(html.substr(at));
+    return out;
+}
+
+}  // namespace slabtone
