@@ -289,5 +289,47 @@ TEST(ProgramUnderLimits, NoThreadAtAllConvertsLikeOneCore) {
     EXPECT_EQ(run_binary(folder.path(), without_threads), one);
 }
 
+// As a user with no other process and a limit of two (RLIMIT_NPROC is not
+// enforced for root): the program and one worker thread; a second cannot
+// start.
+bool one_thread_more() {
+    return ::setgid(65534) == 0 && ::setuid(65534) == 0 && [] {
+        struct rlimit limit {
+            2, 2
+        };
+        return ::setrlimit(RLIMIT_NPROC, &limit) == 0;
+    }();
+}
+
+// Whether that takes effect here: one thread starts, the second does not.
+bool second_thread_can_be_refused() {
+    if (::geteuid() != 0) return false;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        auto idle = [](void*) -> void* {
+            ::pause();
+            return nullptr;
+        };
+        pthread_t first, second;
+        const bool refused = one_thread_more() &&
+                             ::pthread_create(&first, nullptr, idle, nullptr) == 0 &&
+                             ::pthread_create(&second, nullptr, idle, nullptr) != 0;
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(ProgramUnderLimits, ASecondThreadThatCannotStartChangesNothing) {
+    if (!second_thread_can_be_refused()) GTEST_SKIP() << "needs root and RLIMIT_NPROC";
+    TempFolder folder;
+    fs::permissions(folder.path(), fs::perms::all);  // the unprivileged user writes here
+    write_stack(folder, 256, true);
+    const RunOutcome one = run_binary(folder.path(), pin_to_one_core);
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(run_binary(folder.path(), [] { one_thread_more(); }), one);
+}
+
 }  // namespace
 }  // namespace slabtone::test
