@@ -1,7 +1,8 @@
 // The I/O floor of a conversion: for each slice, reads rec%04d.tif whole
 // and writes ro%04d.tif with one write of the size slabtone's output has
-// (width x height bytes plus the strip tables and directory). No converter
-// that reads every input byte and writes every output byte can beat it.
+// (width x height bytes plus the strip tables and directory), into a new
+// file renamed over the old one. No converter that reads every input byte
+// and writes every output byte can beat it.
 //
 // Usage: io-floor STA DST OUTPUT_BYTES
 #include <fcntl.h>
@@ -31,12 +32,16 @@ int main(int argc, char** argv) {
         if (::pread(fd, in.data(), in.size(), 0) != size) return 1;
         ::close(fd);
         out[static_cast<std::size_t>(slice) % out.size()] = in[in.size() / 2];
+        // A new file renamed over the old one, as slabtone stores: cheaper for
+        // the kernel than truncating a large file in place.
+        char temporary[40];
         std::snprintf(name, sizeof name, "ro%04d.tif", slice);
-        fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        std::snprintf(temporary, sizeof temporary, ".%s.floor", name);
+        fd = ::open(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd < 0 || ::write(fd, out.data(), out.size()) != static_cast<ssize_t>(out.size())) {
             return 1;
         }
-        ::close(fd);
+        if (::close(fd) != 0 || ::rename(temporary, name) != 0) return 1;
     }
     return 0;
 }

@@ -155,6 +155,12 @@ void bytes_to_rows(const std::uint8_t* decoded, std::uint32_t first_row, std::ui
     }
 }
 
+// Samples of no bits are all 0.
+void zero_rows(const StripSpan& strip, const ImageLayout& layout, RowTable& rows) {
+    std::fill(rows.row(strip.first_row),
+              rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width, std::uint16_t{0});
+}
+
 // The stored bytes of [position, position + count) as the decoders read
 // them (bits reversed for FillOrder 2), followed by InputFile::kPadding
 // bytes; null when the memory for them cannot be had.
@@ -175,9 +181,7 @@ bool raw_strip(const InputFile& file, const StripSpan& strip, const ImageLayout&
                ByteOrder byte_order, RowTable& rows, AssemblyScratch& scratch) {
     const unsigned bits = layout.bits_per_sample;
     if (bits == 0) {  // nothing is read
-        std::fill(rows.row(strip.first_row),
-                  rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width,
-                  std::uint16_t{0});
+        zero_rows(strip, layout, rows);
         return true;
     }
     const std::uint64_t row_bytes = row_bytes_of(layout);
@@ -245,9 +249,7 @@ bool fast_strip(const InputFile& file, const std::string& file_name, const Strip
         to_native_order(rows.row(strip.first_row), std::size_t{strip.rows} * layout.width,
                         byte_order);
     } else if (bits == 0) {
-        std::fill(rows.row(strip.first_row),
-                  rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width,
-                  std::uint16_t{0});
+        zero_rows(strip, layout, rows);
     } else {
         bytes_to_rows(target, strip.first_row, strip.rows, layout, rows);
     }

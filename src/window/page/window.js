@@ -150,6 +150,7 @@
     lacMax: windowEnd(parseC(data.proposed.lacmax)),
     crop: null, // {x1, y1, x2, y2}, full-resolution and inclusive
     refused: null, // a rectangle that does not lie inside every slice
+    cropBefore: null, // the crop to go back to when a new one is refused
     dragging: null, // "lacmin" or "lacmax" while a handle moves
   };
   const stats = { redraws: 0, lastRedrawMs: 0, maxRedrawMs: 0 };
@@ -509,6 +510,8 @@
         return;
       }
       setWindowEnd(name, value);
+      // The field shows the value as slabtone will read it.
+      field.value = (name === "lacmin" ? state.lacMin : state.lacMax).text;
       const low = Math.min(state.lacMin.value, state.lacMax.value);
       const high = Math.max(state.lacMin.value, state.lacMax.value);
       if (low < axis.low || high > axis.high) {
