@@ -79,7 +79,11 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
 
     while (next <= last) {
         if (workers > 0) {
-            set_shared_capacity(shared_capacity(limits, workers, alone_capacity()));
+            // What the workers may hold together, while they run.
+            struct SharedCapacity {
+                explicit SharedCapacity(std::uint64_t bytes) { set_shared_capacity(bytes); }
+                ~SharedCapacity() { set_shared_capacity(std::nullopt); }
+            } shared(shared_capacity(limits, workers, alone_capacity()));
             bool alone = false;
             std::optional<SlicePipeline<Job>> pipeline;
             try {
@@ -105,7 +109,6 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
                 record = outcome.record;
             }
             pipeline.reset();  // the workers stop, and every slice they held goes
-            set_shared_capacity(std::nullopt);
             if (!alone && workers > 0) continue;
             if (next > last) break;
             // Fewer at once from here on, down to one worker.
