@@ -12,26 +12,26 @@ namespace slabtone {
 
 namespace {
 
-std::string base64(const std::uint8_t* bytes, std::size_t size) {
+void append_base64(std::string& out, const std::uint8_t* bytes, std::size_t size) {
     static constexpr char kDigits[] =
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    text.reserve((size + 2) / 3 * 4);
+    const std::size_t at = out.size();
+    out.resize(at + (size + 2) / 3 * 4);
+    char* text = out.data() + at;
     std::size_t i = 0;
     for (; i + 3 <= size; i += 3) {
         const std::uint32_t group =
             (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-        for (int shift : {18, 12, 6, 0}) text += kDigits[(group >> shift) & 63];
+        for (int shift : {18, 12, 6, 0}) *text++ = kDigits[(group >> shift) & 63];
     }
     if (i < size) {
         std::uint32_t group = std::uint32_t{bytes[i]} << 16;
         if (i + 1 < size) group |= std::uint32_t{bytes[i + 1]} << 8;
-        text += kDigits[(group >> 18) & 63];
-        text += kDigits[(group >> 12) & 63];
-        text += i + 1 < size ? kDigits[(group >> 6) & 63] : '=';
-        text += '=';
+        *text++ = kDigits[(group >> 18) & 63];
+        *text++ = kDigits[(group >> 12) & 63];
+        *text++ = i + 1 < size ? kDigits[(group >> 6) & 63] : '=';
+        *text++ = '=';
     }
-    return text;
 }
 
 void put_varint(std::vector<std::uint8_t>& out, std::uint64_t value) {
@@ -44,12 +44,6 @@ void put_varint(std::vector<std::uint8_t>& out, std::uint64_t value) {
 
 // A double with enough digits to read back exactly; "inf" and "nan" as the
 // C library writes them.
-std::string exact(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return json_string(text);
-}
-
 std::string number(double value) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", value);
@@ -57,7 +51,7 @@ std::string number(double value) {
 }
 
 // The nonzero bins of a count: (step from the previous value, count) pairs.
-std::string bins_of(const SampleCounts::Counts& counts) {
+void append_bins(std::string& out, const SampleCounts::Counts& counts) {
     std::vector<std::uint8_t> bytes;
     std::uint32_t previous = 0;
     for (std::uint32_t v = 0; v < counts.size(); ++v) {
@@ -66,62 +60,62 @@ std::string bins_of(const SampleCounts::Counts& counts) {
         put_varint(bytes, counts[v]);
         previous = v;
     }
-    return base64(bytes.data(), bytes.size());
+    append_base64(out, bytes.data(), bytes.size());
 }
 
-std::string samples_of(const std::vector<std::uint16_t>& samples) {
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(samples.size() * 2);
-    for (std::uint16_t s : samples) {
-        bytes.push_back(static_cast<std::uint8_t>(s & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(s >> 8));
+// 16-bit samples, little-endian.
+void append_samples(std::string& out, const std::vector<std::uint16_t>& samples) {
+    std::vector<std::uint8_t> bytes(samples.size() * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(samples[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(samples[i] >> 8);
     }
-    return base64(bytes.data(), bytes.size());
+    append_base64(out, bytes.data(), bytes.size());
 }
 
-std::string data_json(const WindowPage& page) {
+void append_data(std::string& json, const WindowPage& page) {
     const auto& all = page.counts->all();
-    std::string json = "{\"range\":[" + std::to_string(page.sta_ly) + "," +
-                       std::to_string(page.dst_ly) + "],\"slices\":" + std::to_string(page.slices);
+    json += "{\"range\":[" + std::to_string(page.sta_ly) + "," + std::to_string(page.dst_ly) +
+            "],\"slices\":" + std::to_string(page.slices);
     json += ",\"proposed\":{\"lacmin\":" + json_string(page.lac_min_text) +
             ",\"lacmax\":" + json_string(page.lac_max_text) + ",\"low\":" + number(page.low) +
             ",\"high\":" + number(page.high) + "}";
     json += ",\"calibrations\":[";
-    bool first = true;
-    for (const auto& [key, counts] : all) {
-        json += first ? "" : ",";
-        first = false;
-        json += "{\"lac_scale\":" + exact(std::bit_cast<double>(key.first)) +
-                ",\"lac_offset\":" + exact(std::bit_cast<float>(key.second)) + ",\"bins\":\"" +
-                bins_of(*counts) + "\"}";
+    for (auto at = all.begin(); at != all.end(); ++at) {
+        json += at == all.begin() ? "{" : ",{";
+        json += "\"lac_scale\":" + json_string(number(std::bit_cast<double>(at->first.first))) +
+                ",\"lac_offset\":" + json_string(number(std::bit_cast<float>(at->first.second))) +
+                ",\"bins\":\"";
+        append_bins(json, *at->second);
+        json += "\"}";
     }
     json += "],\"previews\":[";
-    first = true;
     for (const PreviewSlice& p : page.previews) {
         const auto key = std::make_pair(std::bit_cast<std::uint64_t>(p.lac_scale),
                                         std::bit_cast<std::uint32_t>(p.lac_offset));
         const auto at = all.find(key);
         const auto calibration = at == all.end() ? 0 : std::distance(all.begin(), at);
-        json += first ? "{" : ",{";
-        first = false;
-        json += "\"slice\":" + std::to_string(p.slice) + ",\"width\":" + std::to_string(p.width) +
-                ",\"height\":" + std::to_string(p.height) + ",\"step\":" + std::to_string(p.step) +
-                ",\"columns\":" + std::to_string(p.columns) +
-                ",\"rows\":" + std::to_string(p.rows) +
-                ",\"calibration\":" + std::to_string(calibration) + ",\"description\":" +
-                (p.description ? json_string(*p.description) : std::string("null")) +
-                ",\"samples\":\"" + samples_of(p.samples) + "\"}";
+        json += &p == page.previews.data() ? "{" : ",{";
+        json +=
+            "\"slice\":" + std::to_string(p.slice) + ",\"width\":" + std::to_string(p.width) +
+            ",\"height\":" + std::to_string(p.height) + ",\"step\":" + std::to_string(p.step) +
+            ",\"columns\":" + std::to_string(p.columns) + ",\"rows\":" + std::to_string(p.rows) +
+            ",\"calibration\":" + std::to_string(calibration) + ",\"description\":" +
+            (p.description ? json_string(*p.description) : std::string("null")) + ",\"samples\":\"";
+        append_samples(json, p.samples);
+        json += "\"}";
     }
     json += "],\"smallest\":{\"width\":" + std::to_string(page.smallest.width) +
             ",\"width_slice\":" + std::to_string(page.smallest.width_slice) +
             ",\"height\":" + std::to_string(page.smallest.height) +
             ",\"height_slice\":" + std::to_string(page.smallest.height_slice) + "}}";
-    return json;
 }
 
 std::string csp_hash(std::string_view text) {
     const auto digest = sha256(text);
-    return "'sha256-" + base64(digest.data(), digest.size()) + "'";
+    std::string hash = "'sha256-";
+    append_base64(hash, digest.data(), digest.size());
+    return hash + "'";
 }
 
 }  // namespace
@@ -185,34 +179,38 @@ std::string window_page(const WindowPage& page) {
                             csp_hash(style) + "; base-uri 'none'; form-action 'none'";
     const std::string title = "slabtone-window: slices " + std::to_string(page.sta_ly) + " to " +
                               std::to_string(page.dst_ly);
-    const std::string json = data_json(page);
-    const std::pair<std::string_view, std::string_view> fills[] = {{"@CSP@", csp},
-                                                                   {"@TITLE@", title},
-                                                                   {"@STYLE@", style},
-                                                                   {"@DATA@", json},
-                                                                   {"@SCRIPT@", script}};
-    // One pass over the template: what is filled in is never looked at again.
     const std::string_view html = page_html();
+    // The page is written once into one buffer of about its size: the
+    // samples and counts in base64 are most of it.
+    std::size_t size = html.size() + style.size() + script.size() + 65536;
+    for (const PreviewSlice& p : page.previews) size += p.samples.size() * 8 / 3 + 1024;
+    size += page.counts->all().size() * 65536 * 2;
     std::string out;
-    out.reserve(html.size() + json.size() + style.size() + script.size() + 1024);
+    out.reserve(size);
+    const std::pair<std::string_view, std::string_view> texts[] = {
+        {"@CSP@", csp}, {"@TITLE@", title}, {"@STYLE@", style}, {"@SCRIPT@", script}};
+    // One pass over the template: what is filled in is never looked at again.
     std::size_t at = 0;
     while (at < html.size()) {
         const std::size_t mark = html.find('@', at);
         if (mark == std::string_view::npos) break;
+        out.append(html.substr(at, mark - at));
+        at = mark + 1;
+        if (html.compare(mark, 6, "@DATA@") == 0) {
+            append_data(out, page);
+            at = mark + 6;
+            continue;
+        }
         bool filled = false;
-        for (const auto& [name, text] : fills) {
+        for (const auto& [name, text] : texts) {
             if (html.compare(mark, name.size(), name) == 0) {
-                out.append(html.substr(at, mark - at));
                 out.append(text);
                 at = mark + name.size();
                 filled = true;
                 break;
             }
         }
-        if (!filled) {
-            out.append(html.substr(at, mark + 1 - at));
-            at = mark + 1;
-        }
+        if (!filled) out += '@';
     }
     out.append(html.substr(at));
     return out;

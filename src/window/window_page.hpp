@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ struct WindowPage {
     std::string lac_min_text;  // the proposed window, as the report prints it
     std::string lac_max_text;
     const SampleCounts* counts = nullptr;
-    std::vector<PreviewSlice> previews;
+    std::span<const PreviewSlice> previews;
     SmallestSlice smallest;
 };
 
