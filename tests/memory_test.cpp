@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 
+#include "gray_tiff.hpp"
 #include "memory_limits.hpp"
 #include "memory_pool.hpp"
 #include "temp_folder.hpp"
@@ -40,10 +41,13 @@ const LimitsCase kLimitCases[] = {
       {"sys/fs/cgroup/memory.current", "999999999\n"},  // the root has no limit
       {"sys/fs/cgroup/user.slice/memory.max", "1073741824\n"},
       {"sys/fs/cgroup/user.slice/memory.current", "209715200\n"},
+      // Page cache that is given back on demand is no usage.
+      {"sys/fs/cgroup/user.slice/memory.stat",
+       "anon 1000\nfile 150000000\nactive_file 30000000\ninactive_file 104857600\n"},
       {"sys/fs/cgroup/user.slice/run/memory.max", "max\n"},
       {"sys/fs/cgroup/user.slice/run/memory.current", "104857600\n"}},
      1024 * kMiB,
-     1024 * kMiB - 200 * kMiB},
+     1024 * kMiB - 100 * kMiB},
     {"v2_smallest_room_of_the_way_up",
      {{"proc/self/cgroup", "0::/a/b\n"},
       {"sys/fs/cgroup/a/memory.max", "1073741824\n"},
@@ -63,9 +67,11 @@ const LimitsCase kLimitCases[] = {
       {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
       {"sys/fs/cgroup/memory/docker/abc/memory.limit_in_bytes", "536870912\n"},
       {"sys/fs/cgroup/memory/docker/abc/memory.usage_in_bytes", "104857600\n"},
+      {"sys/fs/cgroup/memory/docker/abc/memory.stat",
+       "inactive_file 1\ntotal_inactive_file 52428800\n"},
       {"sys/fs/cgroup/memory.max", "1048576\n"}},  // a v2 file the v1 controller overrides
      512 * kMiB,
-     412 * kMiB},
+     462 * kMiB},
     {"v1_unlimited",
      {{"proc/self/cgroup", "3:cpu,memory:/\n"},
       {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"}},
@@ -97,6 +103,77 @@ TEST_P(LimitsTest, ReadFromFilesLaidOutLikeProcAndSys) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, LimitsTest, ::testing::ValuesIn(kLimitCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct QuotaCase {
+    const char* name;
+    std::map<std::string, std::string> files;
+    std::optional<unsigned> cores;
+};
+
+void PrintTo(const QuotaCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const QuotaCase kQuotaCases[] = {
+    {"v2_one_and_a_half_cpus_keep_two_busy",
+     {{"proc/self/cgroup", "0::/job\n"}, {"sys/fs/cgroup/job/cpu.max", "150000 100000\n"}},
+     2},
+    {"v2_max_is_no_quota",
+     {{"proc/self/cgroup", "0::/job\n"}, {"sys/fs/cgroup/job/cpu.max", "max 100000\n"}},
+     std::nullopt},
+    {"v2_smallest_of_the_way_up",
+     {{"proc/self/cgroup", "0::/a/b\n"},
+      {"sys/fs/cgroup/a/cpu.max", "200000 100000\n"},
+      {"sys/fs/cgroup/a/b/cpu.max", "800000 100000\n"}},
+     2},
+    {"v2_less_than_one_cpu_is_one",
+     {{"proc/self/cgroup", "0::/\n"}, {"sys/fs/cgroup/cpu.max", "50000 100000\n"}},
+     1},
+    {"v1_cfs_quota",
+     {{"proc/self/cgroup", "5:cpu,cpuacct:/docker/abc\n4:memory:/docker/abc\n0::/\n"},
+      {"sys/fs/cgroup/cpu/docker/abc/cpu.cfs_quota_us", "300000\n"},
+      {"sys/fs/cgroup/cpu/docker/abc/cpu.cfs_period_us", "100000\n"},
+      {"sys/fs/cgroup/cpu/cpu.cfs_quota_us", "-1\n"},
+      {"sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000\n"},
+      {"sys/fs/cgroup/cpu.max", "100000 100000\n"}},  // v2 files the v1 controller overrides
+     3},
+    {"v1_no_quota",
+     {{"proc/self/cgroup", "5:cpu,cpuacct:/\n"},
+      {"sys/fs/cgroup/cpu/cpu.cfs_quota_us", "-1\n"},
+      {"sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000\n"}},
+     std::nullopt},
+    {"no_cgroup_files", {}, std::nullopt},
+};
+
+class QuotaTest : public ::testing::TestWithParam<QuotaCase> {};
+
+TEST_P(QuotaTest, CoresFromFilesLaidOutLikeProcAndSys) {
+    TempFolder root;
+    for (const auto& [path, contents] : GetParam().files) {
+        const fs::path file = fs::path(root.path()) / path;
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << contents;
+    }
+    EXPECT_EQ(cpu_quota_cores(root.path()), GetParam().cores);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, QuotaTest, ::testing::ValuesIn(kQuotaCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(WorkerCount, SizesNearTwoToThe32DoNotWrapIntoSmallNeeds) {
+    SliceShape shape;
+    shape.width = 0xFFFFFFFFu;
+    shape.height = 0xFFFFFFFFu;
+    shape.bits_per_sample = 12;
+    shape.compression = Compression::lzw;
+    shape.file_size = ~std::uint64_t{0} - 5;
+    EXPECT_EQ(shape.reading_need(), ~std::uint64_t{0});
+    MemoryLimits limits;
+    limits.available = 64 * kMiB;
+    EXPECT_EQ(workers_that_fit(shape.reading_need(), limits, 8, 100), 1u);
+    EXPECT_EQ(workers_for_descriptors(3), 1u);
+    EXPECT_EQ(workers_for_descriptors(1), 0u);
+}
 
 TEST(WorkerCount, FitsTheSmallestRoomAndNeverFewerThanOne) {
     const std::uint64_t each = 100 * kMiB;

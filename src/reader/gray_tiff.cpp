@@ -5,6 +5,7 @@
 
 #include "failure.hpp"
 #include "image_attributes.hpp"
+#include "saturating.hpp"
 #include "strip_tables.hpp"
 #include "tiff_directory.hpp"
 
@@ -52,10 +53,15 @@ GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRe
 }
 
 std::uint64_t SliceShape::reading_need() const noexcept {
-    const std::uint64_t samples = std::uint64_t{width} * height;
-    std::uint64_t need = samples * 2 + std::uint64_t{height} * sizeof(void*);
-    if (compression != Compression::none) need += file_size;  // the encoded strip, at most
-    if (bits_per_sample != 16) need += (samples * bits_per_sample + 7) / 8;
+    const std::uint64_t samples = saturating_mul(width, height);
+    std::uint64_t need =
+        saturating_add(saturating_mul(samples, 2), saturating_mul(height, sizeof(void*)));
+    // The encoded strip, at most.
+    if (compression != Compression::none) need = saturating_add(need, file_size);
+    if (bits_per_sample != 16) {
+        need =
+            saturating_add(need, saturating_add(saturating_mul(samples, bits_per_sample), 7) / 8);
+    }
     return need;
 }
 

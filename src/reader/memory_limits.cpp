@@ -1,5 +1,7 @@
 #include "memory_limits.hpp"
 
+#include "cgroup.hpp"
+
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -50,61 +52,35 @@ std::optional<std::uint64_t> smaller(std::optional<std::uint64_t> a,
     return std::min(*a, *b);
 }
 
-struct Hierarchy {
-    fs::path base;  // where the hierarchy is mounted
-    std::string path;
-    const char* limit_file;
-    const char* usage_file;
-};
-
-// The memory hierarchy of /proc/self/cgroup: "ID:memory:/path" for cgroup
-// v1, "0::/path" for v2. v1's memory controller is preferred: on a hybrid
-// system the v2 hierarchy has no memory controller.
-std::optional<Hierarchy> memory_hierarchy(const fs::path& root) {
-    std::ifstream in(root / "proc/self/cgroup");
-    std::string line;
-    std::optional<Hierarchy> unified;
-    while (std::getline(in, line)) {
-        const auto first = line.find(':');
-        const auto second = line.find(':', first == std::string::npos ? 0 : first + 1);
-        if (first == std::string::npos || second == std::string::npos) continue;
-        const std::string controllers = line.substr(first + 1, second - first - 1);
-        const std::string path = line.substr(second + 1);
-        if (controllers.empty()) {
-            unified = Hierarchy{root / "sys/fs/cgroup", path, "memory.max", "memory.current"};
-            continue;
-        }
-        std::istringstream list(controllers);
-        std::string controller;
-        while (std::getline(list, controller, ',')) {
-            if (controller == "memory") {
-                return Hierarchy{root / "sys/fs/cgroup/memory", path, "memory.limit_in_bytes",
-                                 "memory.usage_in_bytes"};
-            }
-        }
+// A "key value" line of a memory.stat file.
+std::optional<std::uint64_t> read_stat(const fs::path& file, const std::string& key) {
+    std::ifstream in(file);
+    std::string name;
+    std::uint64_t value = 0;
+    while (in >> name >> value) {
+        if (name == key) return value;
     }
-    return unified;
+    return std::nullopt;
 }
 
-// The limits of the cgroup and of every cgroup above it up to the root of
-// the hierarchy. In a cgroup namespace the process's own cgroup is the
-// mounted root, and its path does not exist below it.
+// The limits of the cgroup and of every cgroup above it. Usage counts the
+// page cache of the files the group wrote and read, and the inactive part
+// of it is given back on demand: a container that has written a few GiB of
+// slices is not short of memory for that.
 void read_cgroup(const fs::path& root, MemoryLimits& limits) {
-    const std::optional<Hierarchy> hierarchy = memory_hierarchy(root);
-    if (!hierarchy) return;
-    fs::path relative = fs::path(hierarchy->path).relative_path();
-    std::error_code error;
-    if (!fs::is_directory(hierarchy->base / relative, error)) relative.clear();
-    for (;;) {
-        const fs::path folder = hierarchy->base / relative;
-        const std::optional<std::uint64_t> limit = read_number(folder / hierarchy->limit_file);
-        if (limit) {
-            limits.cgroup_limit = smaller(limits.cgroup_limit, limit);
-            const std::uint64_t usage = read_number(folder / hierarchy->usage_file).value_or(0);
-            limits.cgroup_room = smaller(limits.cgroup_room, *limit > usage ? *limit - usage : 0);
-        }
-        if (relative.empty()) break;
-        relative = relative.has_parent_path() ? relative.parent_path() : fs::path();
+    const std::optional<CgroupFolders> folders = cgroup_folders(root, "memory");
+    if (!folders) return;
+    const char* limit_file = folders->v1 ? "memory.limit_in_bytes" : "memory.max";
+    const char* usage_file = folders->v1 ? "memory.usage_in_bytes" : "memory.current";
+    const char* inactive_key = folders->v1 ? "total_inactive_file" : "inactive_file";
+    for (const fs::path& folder : folders->way_up) {
+        const std::optional<std::uint64_t> limit = read_number(folder / limit_file);
+        if (!limit) continue;
+        limits.cgroup_limit = smaller(limits.cgroup_limit, limit);
+        std::uint64_t usage = read_number(folder / usage_file).value_or(0);
+        const std::uint64_t inactive = read_stat(folder / "memory.stat", inactive_key).value_or(0);
+        usage = usage > inactive ? usage - inactive : 0;
+        limits.cgroup_room = smaller(limits.cgroup_room, *limit > usage ? *limit - usage : 0);
     }
 }
 
