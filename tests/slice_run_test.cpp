@@ -1,6 +1,7 @@
 // A run's outcome (files, standard output, messages, exit status) is that of
 // a run on one core, whatever the cores, the memory there is, or the worker
 // threads that could be started.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -8,15 +9,18 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <pthread.h>
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "failure.hpp"
 #include "libtiff_files.hpp"
@@ -89,6 +93,7 @@ class InProcessRunTest : public ::testing::Test {
         fs::current_path(home_);
         set_memory_budget(std::nullopt);
         limit_thread_starts(std::nullopt);
+        refuse_shared_request(std::nullopt);
     }
 
     RunOutcome run(std::int32_t first, std::int32_t last) {
@@ -155,6 +160,63 @@ TEST_F(InProcessRunTest, ASliceWithoutRoomBesideOthersIsConvertedAlone) {
     EXPECT_EQ(run(1, 4), roomy);
 }
 
+TEST_F(InProcessRunTest, ARequestRefusedInAWorkerChangesNothing) {
+    // Whichever request of a worker fails (the rows, a strip, the 8-bit
+    // image, the file), the slice is converted again alone, and no
+    // temporary file stays behind (it would show among the files).
+    write_stack(folder_, 256, true);
+    const RunOutcome roomy = run(1, 4);
+    ASSERT_EQ(roomy.status, 0) << roomy.err;
+    for (std::uint64_t n = 1; n <= 16; ++n) {
+        refuse_shared_request(n);
+        EXPECT_EQ(run(1, 4), roomy) << "request " << n;
+    }
+}
+
+// Feeds `bytes` once into the pipe at `path` as soon as a reader opens it.
+// A reader that came back for more would wait for ever: until `done`, a
+// later reader gets an empty pipe instead, and the run fails rather than
+// hang.
+std::thread feed_once(const std::string& path, const Bytes& bytes, const std::atomic<bool>& done) {
+    return std::thread([path, &bytes, &done] {
+        auto open_when_read = [&] {
+            for (int i = 0; i < 1000 && !done; ++i) {
+                const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) return fd;
+                ::usleep(10000);
+            }
+            return -1;
+        };
+        int fd = open_when_read();
+        if (fd < 0) return;
+        ::fcntl(fd, F_SETFL, 0);
+        for (std::size_t at = 0; at < bytes.size();) {
+            const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+            if (n <= 0) break;
+            at += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+        while ((fd = open_when_read()) >= 0) ::close(fd);
+    });
+}
+
+TEST_F(InProcessRunTest, APipeSliceIsReadOnceWhenMemoryIsShortBesideOthers) {
+    write_stack(folder_, 1024, false);
+    const RunOutcome roomy = run(1, 4);
+    ASSERT_EQ(roomy.status, 0) << roomy.err;
+    const std::string pipe = folder_.file(input_name(2));
+    const Bytes bytes = read_file(pipe);
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread feeder = feed_once(pipe, bytes, done);
+    set_memory_budget(8 * kMiB);
+    const RunOutcome piped = run(1, 4);
+    done = true;
+    feeder.join();
+    EXPECT_EQ(piped, roomy);
+}
+
 TEST_F(InProcessRunTest, OnlyASliceThatFailsAloneFailsTheRun) {
     // Slice 3 (1024 x 2048) needs 4 MB of rows and a 2 MB 8-bit image even
     // alone; 5 MB holds either, not both.
@@ -175,8 +237,9 @@ TEST_F(InProcessRunTest, OnlyASliceThatFailsAloneFailsTheRun) {
 
 // ---- The program itself, in a child process ----
 
-RunOutcome run_binary(const std::string& folder, const std::function<void()>& before_exec) {
-    const ProgramResult result = run_slabtone({"1", "4", "0", "60"}, folder, before_exec);
+RunOutcome run_binary(const std::string& folder, const std::function<void()>& before_exec,
+                      const std::string& program = slabtone_binary()) {
+    const ProgramResult result = run_program(program, {"1", "4", "0", "60"}, folder, before_exec);
     RunOutcome outcome;
     outcome.status = result.exit_status;
     outcome.signal = result.signal;
@@ -321,15 +384,110 @@ bool second_thread_can_be_refused() {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Whether the unprivileged user can run what lies in `folder`.
+bool reachable_by_nobody(const std::string& folder) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && ::access(folder.c_str(), X_OK) == 0
+                    ? 0
+                    : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 TEST(ProgramUnderLimits, ASecondThreadThatCannotStartChangesNothing) {
     if (!second_thread_can_be_refused()) GTEST_SKIP() << "needs root and RLIMIT_NPROC";
+    // The build may lie below a folder only its owner may enter (root's
+    // home, a mktemp -d folder): the unprivileged user runs a copy.
+    TempFolder bin;
+    fs::permissions(bin.path(), fs::perms::owner_all | fs::perms::group_exec |
+                                    fs::perms::others_exec | fs::perms::group_read |
+                                    fs::perms::others_read);
+    const std::string program = bin.file("slabtone");
+    fs::copy_file(slabtone_binary(), program);
+    if (!reachable_by_nobody(bin.path())) {
+        GTEST_SKIP() << "the temporary folder " << bin.path() << " is closed to other users";
+    }
     TempFolder folder;
     fs::permissions(folder.path(), fs::perms::all);  // the unprivileged user writes here
     write_stack(folder, 256, true);
-    const RunOutcome one = run_binary(folder.path(), pin_to_one_core);
+    const RunOutcome one = run_binary(folder.path(), pin_to_one_core, program);
     ASSERT_EQ(one.status, 0) << one.err;
-    EXPECT_EQ(run_binary(folder.path(), [] { one_thread_more(); }), one);
+    EXPECT_EQ(run_binary(
+                  folder.path(), [] { one_thread_more(); }, program),
+              one);
 }
+
+// A slice that is a pipe, fed once as a decompressor feeds it: it is read
+// exactly once, on one core as on every core, and converts as the same
+// bytes in a plain file do. A run that waited for a second writer would be
+// ended by its alarm.
+class PipeSliceTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(PipeSliceTest, IsReadOnceOnOneCoreAndOnEvery) {
+    const int piped = GetParam();
+    TempFolder folder;
+    write_stack(folder, 256, true);
+    const RunOutcome plain = run_binary(folder.path(), pin_to_one_core);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::string pipe = folder.file(input_name(piped));
+    const Bytes bytes = read_file(pipe);
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (bool one_core : {true, false}) {
+        const pid_t feeder = ::fork();
+        if (feeder == 0) {
+            ::alarm(10);
+            const int fd = ::open(pipe.c_str(), O_WRONLY);
+            std::size_t done = 0;
+            while (fd >= 0 && done < bytes.size()) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<std::size_t>(n);
+            }
+            ::_exit(done == bytes.size() ? 0 : 1);
+        }
+        const RunOutcome run = run_binary(folder.path(), [&] {
+            ::alarm(10);
+            if (one_core) pin_to_one_core();
+        });
+        int status = 0;
+        ::waitpid(feeder, &status, 0);
+        EXPECT_EQ(run, plain) << (one_core ? "one core" : "every core");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the feeder was not read";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Slices, PipeSliceTest, ::testing::Values(1, 3),
+                         [](const auto& info) { return "slice_" + std::to_string(info.param); });
+
+#ifndef __SANITIZE_ADDRESS__  // AddressSanitizer opens files of its own
+TEST(ProgramUnderLimits, OneCoreAndEveryCoreEndAlikeUnderAnyOpenFileLimit) {
+    // From no descriptor beside the standard three to plenty: the same
+    // files, output and status either way.
+    TempFolder folder;
+    write_stack(folder, 256, true);
+    for (rlim_t limit = 3; limit <= 10; ++limit) {
+        auto limited = [limit] {
+            struct rlimit files {
+                limit, limit
+            };
+            ::setrlimit(RLIMIT_NOFILE, &files);
+        };
+        const RunOutcome every = run_binary(folder.path(), limited);
+        const RunOutcome one = run_binary(folder.path(), [&] {
+            pin_to_one_core();
+            limited();
+        });
+        EXPECT_EQ(every, one) << "limit " << limit;
+        if (limit >= 4) {
+            EXPECT_EQ(every.files.size(), 4u) << "limit " << limit << ": " << every.err;
+        }
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace slabtone::test

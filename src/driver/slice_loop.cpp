@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "byte_slice_writer.hpp"
+#include "saturating.hpp"
 #include "slice_run.hpp"
 
 namespace slabtone {
@@ -14,10 +15,14 @@ namespace {
 // slices.
 class SpareFiles {
   public:
-    void put(ByteBuffer file) {
+    // Memory too short to keep the buffer is no failure: it goes.
+    void put(ByteBuffer file) noexcept {
         if (file.data() == nullptr) return;
         std::lock_guard lock(mutex_);
-        files_.push_back(std::move(file));
+        try {
+            files_.push_back(std::move(file));
+        } catch (const std::bad_alloc&) {
+        }
     }
     ByteBuffer take() {
         std::lock_guard lock(mutex_);
@@ -63,8 +68,9 @@ class ConversionJob {
 // image, the file laid out in memory, and one more finished file waiting
 // to be stored.
 std::uint64_t conversion_need(const SliceShape& shape) {
-    const std::uint64_t file = std::uint64_t{shape.width} * shape.height + 16 * shape.height;
-    return shape.reading_need() + 3 * file;
+    const std::uint64_t file =
+        saturating_add(saturating_mul(shape.width, shape.height), saturating_mul(16, shape.height));
+    return saturating_add(shape.reading_need(), saturating_mul(3, file));
 }
 
 }  // namespace

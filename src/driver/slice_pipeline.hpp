@@ -6,14 +6,20 @@
 // for the slice before to apply its fields before it applies its own. A
 // failing slice stops the start of any later slice; the slices before it
 // still come out in order, then its failure. So does a slice whose memory
-// ran short beside the others: it comes out as a shortage, for the caller
-// to convert alone.
+// or file descriptors ran short beside the others: it comes out as a
+// shortage, for the caller to convert alone; and a slice whose file is not
+// a regular file (a pipe, a device), which may give its bytes only once: no
+// worker reads it, it comes out unread for the caller to read alone.
+//
+// A worker allocates nothing outside its slice's error handling: the
+// outcomes live in slots made when the pipeline starts, so that running
+// out of memory, which this code exists for, is a shortage like any other
+// and never ends the process.
 #pragma once
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -21,7 +27,6 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <stdexcept>
 #include <vector>
 
 #include "description_record.hpp"
@@ -45,9 +50,16 @@ class SlicePipeline {
         std::optional<Result> result;
         DescriptionRecord record;  // as this slice left it
         std::exception_ptr error;
-        // A buffer could not be had while other slices held memory.
+        // A buffer or a descriptor could not be had while other slices held
+        // theirs.
         bool shortage = false;
-        bool ready() const { return result.has_value() || error != nullptr || shortage; }
+        // Not a regular file: left for the caller to read, alone.
+        bool unread = false;
+        // Read after an earlier slice failed: never taken.
+        bool skipped = false;
+        bool ready() const {
+            return result.has_value() || error != nullptr || shortage || unread || skipped;
+        }
     };
 
     // Starts up to `workers` threads; those that cannot be started are
@@ -61,6 +73,7 @@ class SlicePipeline {
           resolved_(first - 1),
           // Each worker holds one slice; at most one more waits finished.
           ahead_(workers + 1),
+          outcomes_(static_cast<std::size_t>(ahead_)),
           record_(record) {
         for (unsigned i = 0; i < workers; ++i) jobs_.push_back(make_job());
         started_ = threads_.start(workers, [this](unsigned i) { work(*jobs_[i]); });
@@ -78,7 +91,7 @@ class SlicePipeline {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return slice < next_to_start_ && outcome(slice).ready(); });
         Outcome done = std::move(outcome(slice));
-        outcomes_.pop_front();
+        outcome(slice) = Outcome();
         next_to_commit_ = slice + 1;
         changed_.notify_all();
         return done;
@@ -93,13 +106,15 @@ class SlicePipeline {
         }
         changed_.notify_all();
         threads_.join();
-        outcomes_.clear();
+        for (Outcome& slot : outcomes_) slot = Outcome();
         jobs_.clear();
     }
 
   private:
+    // Slices next_to_commit_ .. next_to_start_ - 1 are in flight, fewer
+    // than ahead_ of them: each has a slot of its own.
     Outcome& outcome(std::int64_t slice) {
-        return outcomes_[static_cast<std::size_t>(slice - next_to_commit_)];
+        return outcomes_[static_cast<std::size_t>((slice % ahead_ + ahead_) % ahead_)];
     }
 
     bool may_start() const {
@@ -119,34 +134,43 @@ class SlicePipeline {
                 });
                 if (!may_start() || stopping_) return;
                 slice = next_to_start_++;
-                outcomes_.emplace_back();
             }
             process(slice, job, buffers);
         }
     }
 
+    // Reads the slice, waits for the slices before to pass on the record,
+    // and processes it.
+    void read_and_process(std::int64_t slice, Job& job, ReaderBuffers& buffers, Outcome& result) {
+        ReadSlice read = read_slice(slice, buffers);
+        bool resolved = false;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(
+                lock, [&] { return stopping_ || failed_at_ < slice || resolved_ == slice - 1; });
+            if (resolved_ == slice - 1) {
+                apply_description(read.description, record_);
+                result.record = record_;
+                resolved_ = slice;
+                resolved = true;
+            }
+        }
+        changed_.notify_all();
+        // Unresolved, an earlier slice failed: this one is never taken.
+        if (resolved) result.result = job.process(read, result.record);
+        result.skipped = !resolved;
+        buffers.rows = std::move(read.gray.rows);
+    }
+
     void process(std::int64_t slice, Job& job, ReaderBuffers& buffers) {
         Outcome result;
         try {
-            ReadSlice read = read_slice(slice, buffers);
-            bool resolved = false;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [&] {
-                    return stopping_ || failed_at_ < slice || resolved_ == slice - 1;
-                });
-                if (resolved_ == slice - 1) {
-                    apply_description(read.description, record_);
-                    result.record = record_;
-                    resolved_ = slice;
-                    resolved = true;
-                }
+            if (InputFile::is_regular_file(input_name(slice))) {
+                read_and_process(slice, job, buffers, result);
+            } else {
+                result.unread = true;
             }
-            changed_.notify_all();
-            // Unresolved, an earlier slice failed: this one is never taken.
-            if (resolved) result.result = job.process(read, result.record);
-            buffers.rows = std::move(read.gray.rows);
-        } catch (const MemoryShortage&) {
+        } catch (const Shortage&) {
             result.shortage = true;
         } catch (const std::bad_alloc&) {
             result.shortage = true;
@@ -156,9 +180,8 @@ class SlicePipeline {
         if (result.shortage) buffers = ReaderBuffers();  // room for the others
         {
             std::lock_guard lock(mutex_);
-            if (result.error || result.shortage) failed_at_ = std::min(failed_at_, slice);
-            if (!result.ready()) {
-                result.error = std::make_exception_ptr(std::logic_error("slice skipped"));
+            if (result.error || result.shortage || result.unread) {
+                failed_at_ = std::min(failed_at_, slice);
             }
             outcome(slice) = std::move(result);
         }
@@ -168,13 +191,13 @@ class SlicePipeline {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<Job>> jobs_;
-    std::deque<Outcome> outcomes_;  // slices next_to_commit_ .. next_to_start_ - 1
     const std::int64_t last_;
     std::int64_t next_to_start_;
     std::int64_t next_to_commit_;
     std::int64_t resolved_;  // the last slice whose fields are in record_
     std::int64_t failed_at_ = std::numeric_limits<std::int64_t>::max();
     const std::int64_t ahead_;
+    std::vector<Outcome> outcomes_;
     DescriptionRecord record_;
     bool stopping_ = false;
     unsigned started_ = 0;

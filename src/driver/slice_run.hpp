@@ -2,13 +2,15 @@
 // and memory for, with an outcome that depends on neither.
 //
 // Workers convert slices ahead while the calling thread commits them in
-// order. When a worker cannot have the memory for its slice (others hold
-// theirs), the workers are stopped once the slices before it are committed,
-// and the slice is converted alone on the calling thread: with nothing else
-// in memory and no other thread, exactly as a run on one core converts
-// every slice. Only a slice that fails alone fails the run, so the files,
-// the messages and the exit status are those of a one-core run, whatever
-// the cores, the memory, or the threads that could be started.
+// order. When a worker cannot have the memory or a file descriptor for its
+// slice (others hold theirs), the workers are stopped once the slices
+// before it are committed, and the slice is converted alone on the calling
+// thread: with nothing else in memory and no other thread, exactly as a run
+// on one core converts every slice; the run then goes on with one worker
+// fewer. A slice whose file is not a regular file (a pipe a decompressor
+// feeds, a device) is read once only, alone, as on one core. Only a slice that fails alone fails
+// the run, so the files, the messages and the exit status are those of a one-core run, whatever the
+// cores, the memory, or the threads that could be started.
 #pragma once
 
 #include <cstdint>
@@ -16,11 +18,13 @@
 #include <memory>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "description_record.hpp"
 #include "failure.hpp"
 #include "gray_tiff.hpp"
+#include "input_file.hpp"
 #include "memory_pool.hpp"
 #include "slice_conversion.hpp"
 #include "slice_pipeline.hpp"
@@ -56,10 +60,17 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
     if (cores > 1 && last > first) {
         try {
             limits = current_memory_limits();
-            const std::optional<SliceShape> shape = probe_gray_tiff(input_name(first));
+            // Only a regular file may be read once for its shape and again
+            // for its samples.
+            const std::string probed = input_name(first);
+            const std::optional<SliceShape> shape =
+                InputFile::is_regular_file(probed) ? probe_gray_tiff(probed) : std::nullopt;
             workers = workers_that_fit(shape ? jobs.need(*shape) : 0, limits, cores,
                                        static_cast<std::uint64_t>(last - first + 1));
-        } catch (const std::bad_alloc&) {
+            if (const auto spare = spare_descriptors()) {
+                workers = std::min(workers, workers_for_descriptors(*spare));
+            }
+        } catch (const std::exception&) {
             workers = 0;
         }
     }
@@ -85,6 +96,7 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
                 ~SharedCapacity() { set_shared_capacity(std::nullopt); }
             } shared(shared_capacity(limits, workers, alone_capacity()));
             bool alone = false;
+            bool short_of_something = false;
             std::optional<SlicePipeline<Job>> pipeline;
             try {
                 pipeline.emplace(next, last, workers, record, jobs.make_job);
@@ -93,8 +105,9 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
             if (!pipeline || pipeline->started() == 0) workers = 0;
             for (; workers > 0 && next <= last; ++next) {
                 auto outcome = pipeline->take(next);
-                if (outcome.shortage) {
+                if (outcome.shortage || outcome.unread) {
                     alone = true;
+                    short_of_something = outcome.shortage;
                     break;
                 }
                 if (outcome.error) std::rethrow_exception(outcome.error);
@@ -104,6 +117,7 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
                     // Storing beside other slices in memory: it may have
                     // been memory that failed. Alone, it tells.
                     alone = true;
+                    short_of_something = true;
                     break;
                 }
                 record = outcome.record;
@@ -111,19 +125,29 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
             pipeline.reset();  // the workers stop, and every slice they held goes
             if (!alone && workers > 0) continue;
             if (next > last) break;
-            // Fewer at once from here on, down to one worker.
-            if (workers > 1) --workers;
+            // Fewer at once from here on, down to none: starting as many
+            // again would meet the same shortage at the next slice.
+            if (short_of_something) --workers;
         }
         // Alone. Memory the calling thread keeps from its last slice may be
         // what is missing: a shortage with any memory held is tried again
-        // with none.
+        // with none. A file that may not be read twice goes without that
+        // memory from the start.
+        auto release_memory = [&] {
+            alone_buffers = ReaderBuffers();
+            alone_job->release_memory();
+        };
+        if (!InputFile::is_regular_file(input_name(next))) {
+            release_memory();
+            convert_alone();
+            continue;
+        }
         const bool held_memory = memory_held() > 0;
         try {
             convert_alone();
         } catch (const MemoryShortage&) {
             if (!held_memory) throw;
-            alone_buffers = ReaderBuffers();
-            alone_job->release_memory();
+            release_memory();
             convert_alone();
         }
     }

@@ -76,12 +76,26 @@ class SliceError : public std::exception {
     std::string line_;
 };
 
-// A buffer the slice needs that the memory there is cannot give. Converted
-// beside other slices, the slice is converted again alone; alone, it is the
-// slice's failure like any other.
-class MemoryShortage : public SliceError {
+// Something the slice needs that the process cannot give it now. Converted
+// beside other slices, which may hold what is missing, the slice is
+// converted again alone; alone, it is the slice's failure like any other.
+class Shortage : public SliceError {
   public:
     using SliceError::SliceError;
+};
+
+// A buffer the slice needs that the memory there is cannot give.
+class MemoryShortage : public Shortage {
+  public:
+    using Shortage::Shortage;
+};
+
+// The slice's file could not be opened for lack of file descriptors
+// (EMFILE, ENFILE); alone, it is "file not found." as any file that cannot
+// be opened.
+class DescriptorShortage : public Shortage {
+  public:
+    using Shortage::Shortage;
 };
 
 [[noreturn]] void fail(const std::string& file_name, Failure failure);

@@ -107,18 +107,36 @@ InputFile InputFile::from_bytes(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::optional<InputFile> InputFile::open(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // Out of descriptors is no property of the file: other slices may
+        // hold them.
+        if (errno == EMFILE || errno == ENFILE)
+            throw DescriptorShortage(path, Failure::file_not_found);
+        return std::nullopt;
+    }
     InputFile file;
-    file.disk_ = std::make_unique<Disk>(fd);
+    try {
+        file.disk_ = std::make_unique<Disk>(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
     struct stat info {};
     const bool known = ::fstat(fd, &info) == 0;
     if (known && S_ISREG(info.st_mode)) {
         file.size_ = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
         return file;
     }
+    if (known && S_ISBLK(info.st_mode)) {
+        // A disk or partition: st_size is 0, its end is where seeking ends.
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        file.size_ = end > 0 ? static_cast<std::uint64_t>(end) : kUnknownSize;
+        return file;
+    }
     if (!known || !(S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
-        // A device or a folder: read by position until a read comes short.
+        // A character device or a folder: read by position until a read
+        // comes short.
         file.size_ = kUnknownSize;
         return file;
     }
@@ -139,6 +157,11 @@ std::optional<InputFile> InputFile::open(const std::string& path) {
     file.memory_ = stream.data();
     file.size_ = size;
     return file;
+}
+
+bool InputFile::is_regular_file(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 int InputFile::byte_on_disk(std::uint64_t position) const {

@@ -32,12 +32,19 @@ class InputFile {
     InputFile& operator=(InputFile&& other) noexcept;
     ~InputFile();
 
-    // nullopt when the file cannot be opened for reading. A file that
+    // nullopt when the file cannot be opened for reading; DescriptorShortage
+    // when the process has no descriptor left to open it. A file that
     // cannot be read where it is asked (a folder, a read error) ends there.
     // A pipe, which cannot be read by position, is read whole into memory;
     // throws MemoryShortage (cell memory) naming `path` when it does not
     // fit.
     static std::optional<InputFile> open(const std::string& path);
+
+    // Whether `path` names a regular file (following links), which can be
+    // read again after a first read. A pipe or a device may give its bytes
+    // only once, or other bytes the next time; false also when there is no
+    // such file.
+    static bool is_regular_file(const std::string& path);
     static InputFile from_bytes(const std::vector<std::uint8_t>& bytes);
 
     // The byte at `position` (0 to 255), or -1 at or past the end.

@@ -25,7 +25,9 @@ constexpr std::align_val_t kAlignment{64};
 
 std::atomic<std::uint64_t> g_held{0};
 std::atomic<std::uint64_t> g_budget_override{0};
-std::atomic<std::uint64_t> g_shared{0};  // 0: none
+std::atomic<std::uint64_t> g_shared{0};           // 0: none
+std::atomic<std::uint64_t> g_refused_request{0};  // 0: none
+std::atomic<std::uint64_t> g_shared_requests{0};
 
 std::uint64_t system_capacity() noexcept {
     std::uint64_t capacity = std::numeric_limits<std::uint64_t>::max();
@@ -75,6 +77,11 @@ void set_shared_capacity(std::optional<std::uint64_t> bytes) noexcept {
     g_shared.store(bytes ? std::max<std::uint64_t>(*bytes, 1) : 0, std::memory_order_relaxed);
 }
 
+void refuse_shared_request(std::optional<std::uint64_t> n) noexcept {
+    g_shared_requests.store(0, std::memory_order_relaxed);
+    g_refused_request.store(n ? *n : 0, std::memory_order_relaxed);
+}
+
 std::uint64_t memory_capacity() noexcept {
     const std::uint64_t shared = g_shared.load(std::memory_order_relaxed);
     const std::uint64_t alone = alone_capacity();
@@ -86,6 +93,11 @@ std::uint64_t memory_held() noexcept {
 }
 
 bool take_memory(std::uint64_t bytes) noexcept {
+    const std::uint64_t refused = g_refused_request.load(std::memory_order_relaxed);
+    if (refused != 0 && g_shared.load(std::memory_order_relaxed) != 0 &&
+        g_shared_requests.fetch_add(1, std::memory_order_relaxed) + 1 == refused) {
+        return false;
+    }
     const std::uint64_t capacity = memory_capacity();
     std::uint64_t held = g_held.load(std::memory_order_relaxed);
     do {

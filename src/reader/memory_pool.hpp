@@ -38,6 +38,11 @@ void set_memory_budget(std::optional<std::uint64_t> bytes) noexcept;
 // than the alone capacity; nullopt restores the alone capacity.
 void set_shared_capacity(std::optional<std::uint64_t> bytes) noexcept;
 
+// Tests: the `n`-th request (from 1) made while a shared capacity is set
+// is refused, as if the memory had run out beside the other slices;
+// nullopt refuses none.
+void refuse_shared_request(std::optional<std::uint64_t> n) noexcept;
+
 std::uint64_t memory_capacity() noexcept;
 std::uint64_t memory_held() noexcept;
 

@@ -184,7 +184,13 @@ std::string window_page(const WindowPage& page) {
     // samples and counts in base64 are most of it.
     std::size_t size = html.size() + style.size() + script.size() + 65536;
     for (const PreviewSlice& p : page.previews) size += p.samples.size() * 8 / 3 + 1024;
-    size += page.counts->all().size() * 65536 * 2;
+    // A nonzero bin takes at most 3 + 10 bytes of varints, 18 in base64;
+    // a stack with a calibration per slice has few bins in each.
+    for (const auto& [calibration, counts] : page.counts->all()) {
+        size +=
+            256 + 18 * static_cast<std::size_t>(std::count_if(
+                           counts->begin(), counts->end(), [](auto count) { return count != 0; }));
+    }
     std::string out;
     out.reserve(size);
     const std::pair<std::string_view, std::string_view> texts[] = {

@@ -35,6 +35,9 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
         if (out < 0 || err < 0 || ::chdir(folder.c_str()) != 0) ::_exit(127);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        // The program starts with standard input, output and error only,
+        // whatever the test runner left open.
+        ::close_range(3, ~0U, 0);
         if (before_exec) before_exec();
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
@@ -60,9 +63,16 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     return result;
 }
 
+std::string slabtone_binary() {
+    // A copy elsewhere, when the tests are to run a binary that lies where
+    // they are told.
+    const char* copy = std::getenv("SLABTONE_TEST_BINARY");
+    return copy != nullptr && *copy != '\0' ? copy : SLABTONE_BINARY_PATH;
+}
+
 ProgramResult run_slabtone(const std::vector<std::string>& arguments, const std::string& folder,
                            const std::function<void()>& before_exec) {
-    return run_program(SLABTONE_BINARY_PATH, arguments, folder, before_exec);
+    return run_program(slabtone_binary(), arguments, folder, before_exec);
 }
 
 }  // namespace slabtone::test

@@ -21,6 +21,10 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
                           const std::string& folder,
                           const std::function<void()>& before_exec = nullptr);
 
+// The slabtone binary of this build (or the copy that SLABTONE_TEST_BINARY
+// names).
+std::string slabtone_binary();
+
 // The slabtone binary of this build.
 ProgramResult run_slabtone(const std::vector<std::string>& arguments, const std::string& folder,
                            const std::function<void()>& before_exec = nullptr);
