@@ -346,3 +346,55 @@ TEST_F(ProgramTest, EveryCompressionConvertsToTheSameBytes) {
 
 }  // namespace
 }  // namespace slabtone::test
+
+namespace slabtone::test {
+namespace {
+
+// --version and --help are options only as the sole argument, for both
+// programs; with anything beside them the command line is read as always.
+struct SoleOptionCase {
+    const char* name;
+    bool window;
+    std::vector<std::string> arguments;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+void PrintTo(const SoleOptionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::string kSlabtoneUsage = "usage : slabtone sta_ly dst_ly LACmin LACmax (x1 y1 x2 y2)\n";
+const std::string kWindowUsageLine =
+    "usage : slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] "
+    "[--show a,b,...]\n";
+
+const SoleOptionCase kSoleOptionCases[] = {
+    {"slabtone_version", false, {"--version"}, 0, "slabtone " SLABTONE_VERSION "\n", ""},
+    {"slabtone_help", false, {"--help"}, 0, kSlabtoneUsage, ""},
+    {"slabtone_version_and_more", false, {"--version", "1"}, 1, "", kSlabtoneUsage},
+    {"slabtone_help_among_four", false, {"2", "1", "0", "--help"}, 0, "\nfinish\n", ""},
+    {"slabtone_single_dash", false, {"-version"}, 1, "", kSlabtoneUsage},
+    {"window_version", true, {"--version"}, 0, "slabtone " SLABTONE_VERSION "\n", ""},
+    {"window_help", true, {"--help"}, 0, kWindowUsageLine, ""},
+    {"window_help_and_more", true, {"5", "4", "--help"}, 1, "", kWindowUsageLine},
+};
+
+class SoleOptionTest : public ::testing::TestWithParam<SoleOptionCase> {};
+
+TEST_P(SoleOptionTest, OnlyAsTheSoleArgument) {
+    const SoleOptionCase& c = GetParam();
+    TempFolder folder;
+    const ProgramResult result = run_program(c.window ? SLABTONE_WINDOW_BINARY : SLABTONE_BINARY,
+                                             c.arguments, folder.path());
+    EXPECT_EQ(result.exit_status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, SoleOptionTest, ::testing::ValuesIn(kSoleOptionCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace slabtone::test

@@ -1,8 +1,16 @@
 #include "command_line.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace slabtone {
+
+SoleOption sole_option(int argc, const char* const* argv) {
+    if (argc != 2) return SoleOption::none;
+    if (std::strcmp(argv[1], "--version") == 0) return SoleOption::version;
+    if (std::strcmp(argv[1], "--help") == 0) return SoleOption::help;
+    return SoleOption::none;
+}
 
 std::variant<RunParameters, std::string_view> parse_command_line(int argc,
                                                                  const char* const* argv) {

@@ -13,6 +13,15 @@ inline constexpr std::string_view kUsageTooFew =
 inline constexpr std::string_view kUsageCount =
     "usage : slabtone sta_ly dst_ly LACmin LACmax x1 y1 x2 y2\n";
 
+// What --version prints, for both programs.
+inline constexpr std::string_view kVersionLine = "slabtone " SLABTONE_VERSION "\n";
+
+// --version and --help are options only as the sole argument: every other
+// command line is read as it always was, so a run that worked before still
+// does, and "slabtone --version 1" is a wrong command line.
+enum class SoleOption { none, version, help };
+SoleOption sole_option(int argc, const char* const* argv);
+
 // Zero-based, inclusive; checked against each slice when it is cut.
 struct CropRectangle {
     std::int32_t x1 = 0;

@@ -15,6 +15,16 @@ int main(int argc, char** argv) {
     // Past a file size limit a write then fails, and is reported, instead
     // of the signal ending the run.
     std::signal(SIGXFSZ, SIG_IGN);
+    switch (slabtone::sole_option(argc, argv)) {
+        case slabtone::SoleOption::version:
+            std::fwrite(slabtone::kVersionLine.data(), 1, slabtone::kVersionLine.size(), stdout);
+            return 0;
+        case slabtone::SoleOption::help:
+            std::fwrite(slabtone::kUsageTooFew.data(), 1, slabtone::kUsageTooFew.size(), stdout);
+            return 0;
+        case slabtone::SoleOption::none:
+            break;
+    }
     auto parsed = slabtone::parse_command_line(argc, argv);
     if (const auto* usage = std::get_if<std::string_view>(&parsed)) {
         std::fwrite(usage->data(), 1, usage->size(), stderr);
