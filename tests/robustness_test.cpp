@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <thread>
 #include <variant>
@@ -170,14 +171,19 @@ TEST(Corruption, CutAndFlippedSlicesThroughTheProgram) {
     }
 }
 
-// Waits until the program has started writing a temporary output file.
-bool wait_for_temporary(const std::string& folder, pid_t pid) {
+// Waits until the program has started writing a temporary output file;
+// false when it ended first, with its status in `ended` (then it has been
+// collected, and its process id may already belong to another process).
+bool wait_for_temporary(const std::string& folder, pid_t pid, std::optional<int>& ended) {
     for (int i = 0; i < 200000; ++i) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (entry.path().filename().string().rfind(".ro0001.tif.", 0) == 0) return true;
         }
         int status = 0;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return false;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            ended = status;
+            return false;
+        }
     }
     return false;
 }
@@ -205,10 +211,14 @@ TEST_P(KilledRunTest, NoTruncatedOutputAndARerunConverts) {
             ::execl(SLABTONE_BINARY, SLABTONE_BINARY, "1", "1", "0", "2", nullptr);
             ::_exit(127);
         }
-        caught_writing = wait_for_temporary(folder.path(), pid);
-        ::kill(pid, signal_number);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
+        std::optional<int> ended;
+        caught_writing = wait_for_temporary(folder.path(), pid, ended);
+        int status = ended.value_or(0);
+        if (!ended) {
+            // Not collected yet: the id is still this child's.
+            ::kill(pid, signal_number);
+            ::waitpid(pid, &status, 0);
+        }
         if (caught_writing) {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number);
         }
@@ -301,14 +311,19 @@ TEST(FuzzRegressions, EveryStoredInputPasses) {
         {"fuzz_conversion", fuzz::convert_any_file},
         {"fuzz_decode_paths", fuzz::compare_decode_paths},
     };
+    // Every target has inputs; a folder that is missing or empty (a moved
+    // tree, a checkout that lost them) fails rather than replay nothing.
     int replayed = 0;
     for (const auto& [name, harness] : harnesses) {
-        if (!fs::exists(root / name)) continue;
-        for (const auto& entry : fs::directory_iterator(root / name)) {
+        int here = 0;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(root / name, error)) {
             const Bytes input = read_file(entry.path().string());
             harness(input.data(), input.size());
-            ++replayed;
+            ++here;
         }
+        EXPECT_GT(here, 0) << "no input replayed from " << (root / name);
+        replayed += here;
     }
     set_memory_budget(std::nullopt);
     RecordProperty("replayed", replayed);
