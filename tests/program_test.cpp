@@ -1,8 +1,11 @@
 // Whole runs of the program in a scratch folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -82,6 +85,44 @@ TEST_F(ProgramTest, MissingSliceStopsTheRunAndKeepsEarlierOutputs) {
     EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
     EXPECT_EQ(names_in(folder_.path()),
               (std::vector<std::string>{"rec0001.tif", "rec0003.tif", "ro0001.tif"}));
+}
+
+// On a terminal the progress line that a failure leaves open is ended
+// before the message, so that the message is not written over it; into a
+// file (above) every byte stays as it was.
+TEST_F(ProgramTest, OnATerminalAFailureMessageGetsALineOfItsOwn) {
+    put_example(1);
+    put_example(3);
+    const struct {
+        std::vector<std::string> arguments;
+        std::string terminal;
+    } cases[] = {
+        {{"1", "3", "0", "2"}, progress(1) + "\n"},  // slice 2 is missing
+        {{"2", "3", "0", "2"}, ""},                  // no line open yet
+        {{"3", "3", "0", "2"}, progress(3) + "\nfinish\n"},
+    };
+    for (const auto& c : cases) {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        const std::string terminal = ::ptsname(master);
+        const ProgramResult result = run(c.arguments, [&] {
+            const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
+            struct termios mode {};
+            ::tcgetattr(slave, &mode);
+            ::cfmakeraw(&mode);  // the bytes as written, no CR added before LF
+            ::tcsetattr(slave, TCSANOW, &mode);
+            ::dup2(slave, 1);
+            ::close(slave);
+        });
+        std::string shown;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+        ::close(master);
+        EXPECT_EQ(shown, c.terminal) << c.arguments[0];
+        EXPECT_EQ(result.exit_status, c.arguments[0] == "3" ? 0 : 1);
+    }
 }
 
 TEST_F(ProgramTest, SliceNamesForAnyNumber) {

@@ -1,5 +1,7 @@
 // slabtone: converts a stack of 16-bit CT slices (rec%04d.tif) into 8-bit
 // slices (ro%04d.tif) through a window of linear attenuation coefficients.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -31,7 +33,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        slabtone::run_slices(std::get<slabtone::RunParameters>(parsed), stdout);
+        // On a terminal a failure's message gets a line of its own; into a
+        // pipe or a file every byte stays as it always was.
+        slabtone::run_slices(std::get<slabtone::RunParameters>(parsed), stdout,
+                             ::isatty(STDOUT_FILENO) == 1);
     } catch (const slabtone::SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());

@@ -75,21 +75,31 @@ std::uint64_t conversion_need(const SliceShape& shape) {
 
 }  // namespace
 
-void run_slices(const RunParameters& run, std::FILE* out) {
+void run_slices(const RunParameters& run, std::FILE* out, bool end_line_on_failure) {
     SpareFiles spare;
     SliceRunJobs<ConversionJob> jobs{[&] { return std::make_unique<ConversionJob>(run, spare); },
                                      conversion_need};
-    run_slices_in_order(
-        run.sta_ly, run.dst_ly, jobs, [&](std::int64_t, ConvertedSlice&& converted) {
-            store_converted(converted);
-            std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
-                         converted.output_name.c_str());
-            // The line ends in a carriage return only: flush it so that a
-            // terminal shows each slice as it is done.
+    bool line_open = false;
+    try {
+        run_slices_in_order(
+            run.sta_ly, run.dst_ly, jobs, [&](std::int64_t, ConvertedSlice&& converted) {
+                store_converted(converted);
+                std::fprintf(out, "%s(16bit) -> %s(8bit)\r", converted.input_name.c_str(),
+                             converted.output_name.c_str());
+                // The line ends in a carriage return only: flush it so that a
+                // terminal shows each slice as it is done.
+                std::fflush(out);
+                line_open = true;
+                spare.put(std::move(converted.file));
+                spare.put(std::move(converted.bytes));
+            });
+    } catch (...) {
+        if (end_line_on_failure && line_open) {
+            std::fputc('\n', out);
             std::fflush(out);
-            spare.put(std::move(converted.file));
-            spare.put(std::move(converted.bytes));
-        });
+        }
+        throw;
+    }
     std::fprintf(out, "\nfinish\n");
 }
 

@@ -15,7 +15,9 @@
 namespace slabtone {
 
 // Prints a progress line per slice on `out` and "\nfinish\n" at the end.
-// Throws SliceError at the first slice that fails.
-void run_slices(const RunParameters& run, std::FILE* out);
+// Throws SliceError at the first slice that fails; with `end_line_on_failure`
+// (`out` is a terminal), a progress line still open is ended first, so that
+// the message printed next stands on a line of its own.
+void run_slices(const RunParameters& run, std::FILE* out, bool end_line_on_failure = false);
 
 }  // namespace slabtone
