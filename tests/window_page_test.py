@@ -195,6 +195,25 @@ class WindowPageTest(unittest.TestCase):
             time.sleep(0.02)
         raise AssertionError("the page did not apply %r (it shows %r)" % (window, applied))
 
+    def frame(self):
+        """The number of frames the page has painted, once no frame is pending."""
+        for _ in range(200):
+            frames = self.driver.execute_script("return slabtone.settledFrame()")
+            if frames is not None:
+                return frames
+            time.sleep(0.02)
+        raise AssertionError("the page never settled")
+
+    def wait_frame_after(self, before):
+        """Waits until the page has painted a frame after `before` (a frame() taken before an
+        action) and has none pending, so that what is read next is the state the action
+        left, not the state before it."""
+        for _ in range(200):
+            if self.frame() > before:
+                return self.driver.execute_script("return document.body.dataset.applied")
+            time.sleep(0.02)
+        raise AssertionError("the page painted no frame after frame %d" % before)
+
     def text(self, element_id):
         return self.driver.find_element(By.ID, element_id).text
 
@@ -312,10 +331,11 @@ class WindowPageTest(unittest.TestCase):
         histogram = self.driver.find_element(By.ID, "histogram")
         box = histogram.rect
         handle = self.driver.execute_script("return slabtone.handlePosition('lacmax')")
+        before = self.frame()
         ActionChains(self.driver).move_to_element_with_offset(
             histogram, int(handle["x"] - box["width"] / 2), int(handle["y"] - box["height"] / 2)
         ).click_and_hold().move_by_offset(-60, 0).move_by_offset(-40, 30).release().perform()
-        applied = self.wait_applied(None)
+        applied = self.wait_frame_after(before)
         lac_max = float(applied.split()[1])
         self.assertLess(lac_max, 1.2, "the handle moved the window")
         self.assertEqual(self.driver.find_element(By.ID, "lacmax").get_attribute("value"),
@@ -323,11 +343,12 @@ class WindowPageTest(unittest.TestCase):
 
         canvas = self.driver.find_element(By.CSS_SELECTOR, 'canvas.preview[data-slice="4"]')
         size = canvas.rect
+        before = self.frame()
         ActionChains(self.driver).move_to_element_with_offset(
             canvas, int(-0.4 * size["width"]), int(-0.3 * size["height"])
         ).click_and_hold().move_by_offset(int(0.5 * size["width"]), int(0.45 * size["height"])
                                           ).release().perform()
-        self.wait_applied(None)
+        self.wait_frame_after(before)
         crop = self.text("crop")
         self.assertRegex(crop, r"^\d+ \d+ \d+ \d+$")
         x1, y1, x2, y2 = map(int, crop.split())
@@ -337,17 +358,19 @@ class WindowPageTest(unittest.TestCase):
         self.assertTrue(command.endswith(crop))
         print("dragged: %s, %d pixels equal" % (command, compared))
         self.screenshot("dragged-and-cropped")
+        before = self.frame()
         self.driver.find_element(By.ID, "clear-crop").click()
-        self.wait_applied(None)
+        self.wait_frame_after(before)
         self.assertEqual(len(self.text("command").split()), 5)
 
         # Below row 399 the rectangle leaves slice 3, the lowest: refused,
         # with the reason in view, and the command keeps no crop.
+        before = self.frame()
         ActionChains(self.driver).move_to_element_with_offset(
             canvas, int(-0.3 * size["width"]), int(0.1 * size["height"])
         ).click_and_hold().move_by_offset(int(0.4 * size["width"]), int(0.35 * size["height"])
                                           ).release().perform()
-        self.wait_applied(None)
+        self.wait_frame_after(before)
         refusal = self.text("crop-refusal")
         self.assertIn("slice 3, which is 400 rows high", refusal)
         self.assertTrue(self.driver.find_element(By.ID, "crop-refusal").is_displayed())

@@ -134,6 +134,8 @@ TEST(WindowCommandLine, CountsAndPercentages) {
         {{"w", "1", "8", "--show", "2x"}, false},
         {{"w", "1", "8", "--show", ""}, false},
         {{"w", "1", "8", "--show", "2", "--show", "3"}, false},
+        {{"w", "1", "8", "--show", "2"}, false},  // nothing to show it on
+        {{"w", "1", "8", "--show", "2", "--svg", "h.svg"}, false},
     };
     for (const UsageCase& c : cases) {
         auto parsed = parse_window_command_line(int(c.argv.size()), c.argv.data());

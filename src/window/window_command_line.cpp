@@ -78,6 +78,9 @@ std::optional<WindowParameters> parse_window_command_line(int argc, const char* 
     }
     const std::int64_t first = parameters.sta_ly;
     const std::int64_t last = parameters.dst_ly;
+    // The slices to show go on the page: without one, asking for them is a
+    // mistake to tell, not to pass over.
+    if (show && !parameters.html_path) return std::nullopt;
     if (show) {
         for (std::int64_t slice : *show) {
             if (slice < first || slice > last) return std::nullopt;

@@ -27,7 +27,8 @@ struct WindowParameters {
 
 // The parameters, or nullopt for a wrong argument count, a percentage that
 // is not a number in range, an option given twice or without its value, or
-// a slice to show that is not a whole number inside the range. Slice
+// a slice to show that is not a whole number inside the range, or slices
+// to show without a page to show them on. Slice
 // numbers are read as slabtone reads them (atoi); a percentage must be a
 // number and nothing else.
 std::optional<WindowParameters> parse_window_command_line(int argc, const char* const* argv);

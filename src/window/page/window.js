@@ -154,6 +154,9 @@
     dragging: null, // "lacmin" or "lacmax" while a handle moves
   };
   const stats = { redraws: 0, lastRedrawMs: 0, maxRedrawMs: 0 };
+  // Every frame painted, full or not: a test waits for the frame after its
+  // action instead of for a state that may already hold.
+  let frames = 0;
 
   let windowChanged = true;
   let axisChanged = true;
@@ -485,6 +488,8 @@
     $("crop").textContent = state.crop ? cropText(state.crop) : "none (drag on a slice to draw one)";
     placeCropBoxes();
     document.body.dataset.applied = `${state.lacMin.text} ${state.lacMax.text}`;
+    frames += 1;
+    document.body.dataset.frame = String(frames);
     if (fullRedraw) {
       const ms = performance.now() - start;
       stats.redraws += 1;
@@ -682,6 +687,8 @@
     setWindowEnd,
     // Where a handle stands, in CSS pixels from the histogram's top left.
     handlePosition: (which) => ({ x: handleX(which), y: 8 }),
+    // The frames painted so far, or null while one is still to come.
+    settledFrame: () => (scheduled ? null : frames),
   };
 
   fitAxis();
