@@ -3,10 +3,12 @@
 #include <tiffio.h>
 
 #include <cstring>
+#include <functional>
 
 #include "byte_slice_writer.hpp"
 #include "libtiff_files.hpp"
 #include "temp_folder.hpp"
+#include "tiff_stream.hpp"
 #include "tiff_directory.hpp"
 
 namespace slabtone::test {
@@ -52,6 +54,13 @@ TEST_P(OutputFileTest, TenFieldsOneRowPerStripBytesAsTheyAre) {
         encode_byte_slice("ro0001.tif", bytes, width, height, description).value();
     EXPECT_TRUE(
         std::equal(file.begin(), file.end(), in_memory.bytes().begin(), in_memory.bytes().end()));
+    // And with the samples put straight into the strips' place.
+    const ByteBuffer filled =
+        encode_filled_slice("ro0001.tif", width, height, description, {}, [&](std::uint8_t* at) {
+            std::memcpy(at, bytes.data(), bytes.size());
+        }).value();
+    EXPECT_TRUE(
+        std::equal(file.begin(), file.end(), filled.bytes().begin(), filled.bytes().end()));
     EXPECT_EQ(tags_of(file), (std::vector<std::uint16_t>{256, 257, 258, 259, 262, 270, 273, 277,
                                                          278, 279, 284, 315}));
 
@@ -118,6 +127,77 @@ TEST(OutputFile, EncodingReusesMemoryAndMovedFromBuffersStartEmpty) {
         encode_byte_slice("ro0001.tif", bytes, 64, 32, "1\t2", std::move(first)).value();
     EXPECT_TRUE(
         std::equal(expected.begin(), expected.end(), third.bytes().begin(), third.bytes().end()));
+}
+
+TEST(OutputFile, AFilledFileRecycledForALongerDescriptionStaysInItsMemory) {
+    // Slice 9 to slice 10 of a stack whose first field counts slices: the
+    // description grows by a byte, the recycled buffer still holds the file.
+    const std::vector<std::uint8_t> bytes(512 * 512, 77);
+    auto fill = [&](std::uint8_t* at) { std::memcpy(at, bytes.data(), bytes.size()); };
+    ByteBuffer first = encode_filled_slice("ro0009.tif", 512, 512, "9\t2", {}, fill).value();
+    const std::uint8_t* memory = first.data();
+    ByteBuffer second =
+        encode_filled_slice("ro0010.tif", 512, 512, "10\t2", std::move(first), fill).value();
+    EXPECT_EQ(second.data(), memory);
+    const ByteBuffer copied = encode_byte_slice("ro0010.tif", bytes, 512, 512, "10\t2").value();
+    EXPECT_TRUE(std::equal(copied.bytes().begin(), copied.bytes().end(), second.bytes().begin(),
+                           second.bytes().end()));
+}
+
+// Bytes put in place before libtiff writes them count only when libtiff
+// writes exactly them from exactly there; any other layout is told.
+TEST(OutputFile, PrefilledBytesAreClobberedByAnyOtherLayout) {
+    const std::uint8_t other[4] = {1, 2, 3, 4};
+    struct Case {
+        const char* name;
+        std::function<void(MemorySink&, std::uint8_t*)> writes;
+        bool clobbered;
+    };
+    const Case cases[] = {
+        {"header_then_each_row_in_place",
+         [&](MemorySink& sink, std::uint8_t* rows) {
+             sink.write_at(0, other, 4);
+             sink.write_at(4, rows, 4);
+             sink.write_at(8, rows + 4, 4);
+             sink.write_at(12, other, 4);
+         },
+         false},
+        {"other_bytes_over_a_row",
+         [&](MemorySink& sink, std::uint8_t*) {
+             sink.write_at(0, other, 4);
+             sink.write_at(6, other, 4);
+         },
+         true},
+        {"a_row_written_one_place_later",
+         [&](MemorySink& sink, std::uint8_t* rows) {
+             sink.write_at(0, other, 4);
+             sink.write_at(5, rows, 4);
+         },
+         true},
+        {"a_gap_over_the_rows",
+         [&](MemorySink& sink, std::uint8_t*) { sink.write_at(16, other, 4); },
+         true},
+    };
+    for (const Case& c : cases) {
+        ByteBuffer buffer;
+        ASSERT_TRUE(buffer.reserve_empty(64));
+        MemorySink sink(std::move(buffer));
+        std::uint8_t* rows = sink.prefill(4, 8);
+        ASSERT_NE(rows, nullptr);
+        std::memset(rows, 0xAB, 8);
+        c.writes(sink, rows);
+        EXPECT_EQ(sink.clobbered(), c.clobbered) << c.name;
+        if (!c.clobbered) {
+            const ByteBuffer file = sink.take();
+            EXPECT_EQ(file.size(), 16u);
+            EXPECT_EQ(file.data()[4], 0xAB);
+            EXPECT_EQ(file.data()[11], 0xAB);
+        }
+    }
+    ByteBuffer small;
+    ASSERT_TRUE(small.reserve_empty(8));
+    MemorySink too_small(std::move(small));
+    EXPECT_EQ(too_small.prefill(4, 8), nullptr);
 }
 
 }  // namespace

@@ -29,7 +29,15 @@ class ByteBuffer {
     std::span<const std::uint8_t> bytes() const noexcept { return {storage_.data(), size_}; }
     std::span<std::uint8_t> bytes() noexcept { return {storage_.data(), size_}; }
 
+    std::size_t capacity() const noexcept { return storage_.capacity(); }
     void clear() noexcept { size_ = 0; }
+
+    // Empty, with room for at least `bytes`: what it held is dropped, never
+    // copied. False when memory is short (then it holds nothing).
+    bool reserve_empty(std::size_t bytes) noexcept {
+        size_ = 0;
+        return storage_.reserve(bytes);
+    }
 
     // Grows or shrinks to `size` bytes, keeping the first ones; the new
     // bytes are unset. False, with nothing changed, when memory is short.

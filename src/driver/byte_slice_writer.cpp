@@ -1,7 +1,10 @@
 #include "byte_slice_writer.hpp"
 
+#include <limits>
+
 #include "atomic_file.hpp"
 #include "failure.hpp"
+#include "saturating.hpp"
 #include "tiff_stream.hpp"
 
 namespace slabtone {
@@ -55,11 +58,40 @@ std::optional<ByteBuffer> encode_byte_slice(const std::string& output_name,
                                             const std::string& description, ByteBuffer recycled) {
     // Room for the whole file at once: the strips, their two tables and the
     // directory.
+    // What the recycled buffer held is not kept: growing it copies nothing.
+    recycled.clear();
     if (!recycled.resize(bytes.size() + description.size() + 16 * std::size_t{height} + 512)) {
         return std::nullopt;
     }
     MemorySink sink(std::move(recycled));
     lay_out(output_name, bytes, width, height, description, sink);
+    return sink.take();
+}
+
+std::optional<ByteBuffer> encode_filled_slice(const std::string& output_name, std::uint32_t width,
+                                              std::uint32_t height, const std::string& description,
+                                              ByteBuffer recycled,
+                                              const std::function<void(std::uint8_t*)>& fill) {
+    // libtiff writes the 8-byte header when it opens a new file, then each
+    // strip where the file ends, so the rows lie one after the other from
+    // byte 8 on; the directory comes last.
+    constexpr std::uint64_t kHeader = 8;
+    constexpr std::uint64_t kSlackUnit = std::uint64_t{64} << 10;
+    const std::uint64_t strips = std::uint64_t{width} * height;
+    const std::uint64_t file =
+        saturating_add(saturating_add(kHeader + 512 + 4096, strips),
+                       saturating_add(description.size(), saturating_mul(16, height)));
+    const std::uint64_t rounded = saturating_add(file, kSlackUnit - 1) / kSlackUnit * kSlackUnit;
+    if (rounded > std::numeric_limits<std::size_t>::max() - 1 ||
+        !recycled.reserve_empty(static_cast<std::size_t>(rounded))) {
+        return std::nullopt;
+    }
+    MemorySink sink(std::move(recycled));
+    std::uint8_t* const rows = sink.prefill(kHeader, strips);
+    if (rows == nullptr) return std::nullopt;
+    fill(rows);
+    lay_out(output_name, {rows, static_cast<std::size_t>(strips)}, width, height, description, sink);
+    if (sink.clobbered()) return std::nullopt;
     return sink.take();
 }
 

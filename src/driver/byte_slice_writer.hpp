@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,18 @@ std::optional<ByteBuffer> encode_byte_slice(const std::string& output_name,
                                             std::uint32_t width, std::uint32_t height,
                                             const std::string& description,
                                             ByteBuffer recycled = {});
+
+// The complete TIFF file of a width x height 8-bit slice whose samples
+// `fill` writes, row after row, straight into the place the file's strips
+// take: no 8-bit image beside the file, no copy of it. The buffer is sized
+// with some slack, so that a recycled one holds the next slice even when its
+// description is a little longer. nullopt when the memory cannot be had, or
+// when libtiff laid the file out otherwise than the strips were put (the
+// caller then quantises into an image of its own).
+std::optional<ByteBuffer> encode_filled_slice(const std::string& output_name, std::uint32_t width,
+                                              std::uint32_t height, const std::string& description,
+                                              ByteBuffer recycled,
+                                              const std::function<void(std::uint8_t*)>& fill);
 
 // Stores a laid-out file under `output_name`: written under a temporary name
 // in the same folder and renamed once complete; on any failure the

@@ -12,8 +12,6 @@ namespace slabtone {
 
 namespace {
 
-constexpr std::size_t kLaidOutInMemory = std::size_t{16} << 20;
-
 std::string slice_name(const char* format, std::int64_t slice) {
     char buffer[32];
     int length = std::snprintf(buffer, sizeof buffer, format, static_cast<long long>(slice));
@@ -89,36 +87,45 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     ConvertedSlice converted;
     converted.input_name = slice.input_name;
     converted.output_name = output_name(slice.number);
+    converted.width = view->width;
+    converted.height = view->height;
+    const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
+                                        run.window_scale};
     try {
-        allocate_byte_image(buffers.bytes, std::uint64_t{view->width} * view->height,
-                            converted.output_name);
-        const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
-                                            run.window_scale};
-        quantise_slice(*view, calibration, buffers.bytes.bytes(), buffers.table);
         converted.description = format_description(record, run.window_scale, run.lac_min);
     } catch (const std::bad_alloc&) {
         fail_for_memory(converted.output_name, Failure::byte_image_allocation);
     }
-    converted.width = view->width;
-    converted.height = view->height;
-    // A small file laid out here is stored later with one write; a large one
-    // is better laid out by libtiff straight into the file, in large writes
-    // all the same, without a second copy of the slice in memory.
+    // The samples quantised straight into the strips of the file laid out
+    // in memory, stored later with one write.
     std::optional<ByteBuffer> file;
-    if (buffers.bytes.size() < kLaidOutInMemory) {
-        try {
-            file = encode_byte_slice(converted.output_name, buffers.bytes.bytes(), view->width,
-                                     view->height, converted.description, std::move(buffers.file));
-        } catch (const std::exception&) {
-            // Laid out in memory or in the file, libtiff takes the same
-            // steps: what it refuses here, storing reports.
-        }
+    try {
+        file = encode_filled_slice(converted.output_name, view->width, view->height,
+                                   converted.description, std::move(buffers.file),
+                                   [&](std::uint8_t* strips) {
+                                       quantise_slice(*view, calibration,
+                                                      {strips, std::size_t{view->width} *
+                                                                   view->height},
+                                                      buffers.table);
+                                   });
+    } catch (const std::exception&) {
+        // Laid out in memory or in the file, libtiff takes the same steps:
+        // what it refuses here, storing reports.
     }
     if (file) {
         converted.file = std::move(*file);
-    } else {
-        converted.bytes = std::move(buffers.bytes);
+        return converted;
     }
+    // Without the memory for the file: the 8-bit image alone, which libtiff
+    // lays out straight into the file when it is stored.
+    try {
+        allocate_byte_image(buffers.bytes, std::uint64_t{view->width} * view->height,
+                            converted.output_name);
+        quantise_slice(*view, calibration, buffers.bytes.bytes(), buffers.table);
+    } catch (const std::bad_alloc&) {
+        fail_for_memory(converted.output_name, Failure::byte_image_allocation);
+    }
+    converted.bytes = std::move(buffers.bytes);
     return converted;
 }
 

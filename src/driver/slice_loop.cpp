@@ -48,7 +48,8 @@ class ConversionJob {
     ConversionJob(const RunParameters& run, SpareFiles& spare) : run_(run), spare_(spare) {}
 
     ConvertedSlice process(const ReadSlice& slice, const DescriptionRecord& record) {
-        if (buffers_.bytes.data() == nullptr) buffers_.bytes = spare_.take();
+        // The file of a slice stored earlier; an 8-bit image of its own is
+        // needed only when memory is short for the file.
         if (buffers_.file.data() == nullptr) buffers_.file = spare_.take();
         return finish_slice(slice, record, run_, buffers_);
     }

@@ -9,18 +9,36 @@
 
 namespace slabtone {
 
+std::uint8_t* MemorySink::prefill(std::uint64_t position, std::uint64_t count) {
+    if (position > bytes_.capacity() || count > bytes_.capacity() - position) return nullptr;
+    prefilled_begin_ = position;
+    prefilled_end_ = position + count;
+    return bytes_.data() + position;
+}
+
 bool MemorySink::write_at(std::uint64_t position, const std::uint8_t* bytes, std::uint64_t count) {
     const std::uint64_t end = position + count;
     const std::uint64_t old_size = bytes_.size();
+    // Bytes already in their place: nothing to copy, and nothing to clear
+    // before them (growing within the capacity keeps what is there).
+    const bool in_place = count != 0 && bytes == bytes_.data() + position &&
+                          position >= prefilled_begin_ && end <= prefilled_end_;
+    if (!in_place && count != 0 && position < prefilled_end_ && end > prefilled_begin_) {
+        clobbered_ = true;
+    }
     if (end > old_size) {
         if (end > std::numeric_limits<std::size_t>::max() ||
             !bytes_.resize(static_cast<std::size_t>(end))) {
             return false;
         }
-        // A gap left by seeking past the end reads as zeros.
-        if (position > old_size) std::memset(bytes_.data() + old_size, 0, position - old_size);
+        // A gap left by seeking past the end reads as zeros: over prefilled
+        // bytes, the layout is not the one they were put in place for.
+        if (position > old_size) {
+            if (old_size < prefilled_end_ && position > prefilled_begin_) clobbered_ = true;
+            std::memset(bytes_.data() + old_size, 0, position - old_size);
+        }
     }
-    if (count != 0) std::memcpy(bytes_.data() + position, bytes, count);
+    if (count != 0 && !in_place) std::memmove(bytes_.data() + position, bytes, count);
     return true;
 }
 

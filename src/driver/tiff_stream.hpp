@@ -29,6 +29,12 @@ class TiffSink {
 };
 
 // The file in memory.
+//
+// Bytes may be put in place before libtiff writes them: a range of the
+// buffer is then "prefilled", and a write of exactly those bytes from
+// exactly their place costs nothing. Any other write that touches the range
+// clobbers it (clobbered() tells), so a caller relying on it can tell that
+// the layout was not the one it expected.
 class MemorySink : public TiffSink {
   public:
     explicit MemorySink(ByteBuffer bytes) : bytes_(std::move(bytes)) { bytes_.clear(); }
@@ -37,8 +43,17 @@ class MemorySink : public TiffSink {
     std::uint64_t size() const override { return bytes_.size(); }
     ByteBuffer take() { return std::move(bytes_); }
 
+    // Where bytes [position, position + count) of the file go, for the
+    // caller to fill in place; null when the buffer's capacity does not
+    // hold them.
+    std::uint8_t* prefill(std::uint64_t position, std::uint64_t count);
+    bool clobbered() const noexcept { return clobbered_; }
+
   private:
     ByteBuffer bytes_;
+    std::uint64_t prefilled_begin_ = 0;
+    std::uint64_t prefilled_end_ = 0;
+    bool clobbered_ = false;
 };
 
 // A new, empty file. Consecutive writes are gathered into one.
