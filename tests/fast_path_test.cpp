@@ -11,6 +11,7 @@
 #include "memory_pool.hpp"
 #include "reader_probe.hpp"
 #include "temp_folder.hpp"
+#include "tiff_builder.hpp"
 #include "tiff_directory.hpp"
 
 namespace slabtone::test {
@@ -172,6 +173,78 @@ std::uint64_t strip_offset_slot(const Bytes& file, std::uint32_t index) {
     NumberReader& numbers = directory.numbers();
     numbers.read_u32();  // count
     return numbers.read_u32() + std::uint64_t{index} * 4;
+}
+
+// Read from disk, strips that follow one another in the file are read at
+// once; byte counts that do not match their rows, even when a short strip
+// and a long one add up, must end as strip by strip in memory does.
+TEST_F(FastPathTest, StripRunsOnDiskDecodeLikeStripByStrip) {
+    auto bytes = [](std::size_t count, std::uint8_t first) {
+        Bytes strip(count);
+        for (std::size_t i = 0; i < count; ++i) strip[i] = std::uint8_t(first + 37 * i);
+        return strip;
+    };
+    // PackBits: a literal run of 8 bytes (one 4-sample 16-bit row).
+    auto packbits_row = [&](std::uint8_t first) {
+        Bytes strip{7};
+        const Bytes literal = bytes(8, first);
+        strip.insert(strip.end(), literal.begin(), literal.end());
+        return strip;
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t bits, compression, predictor;
+        Order order;
+        std::vector<Bytes> strips;  // one row each, 4 samples wide
+    };
+    const Case cases[] = {
+        {"raw16_rows", 16, 1, 0, Order::little, {bytes(8, 1), bytes(8, 2), bytes(8, 3)}},
+        {"raw16_big_endian_differenced", 16, 1, 2, Order::big, {bytes(8, 1), bytes(8, 2)}},
+        {"raw16_short_then_long",
+         16,
+         1,
+         0,
+         Order::little,
+         {bytes(8, 1), bytes(6, 2), bytes(10, 3)}},
+        {"raw16_long_then_short",
+         16,
+         1,
+         0,
+         Order::little,
+         {bytes(10, 1), bytes(6, 2), bytes(8, 3)}},
+        {"raw8_rows", 8, 1, 0, Order::little, {bytes(4, 1), bytes(4, 2), bytes(4, 9)}},
+        {"packbits_rows",
+         16,
+         32773,
+         0,
+         Order::little,
+         {packbits_row(1), packbits_row(5), packbits_row(9)}},
+        {"packbits_short_row",
+         16,
+         32773,
+         0,
+         Order::little,
+         {packbits_row(1), Bytes{3, 1, 2, 3, 4}, packbits_row(9)}},
+    };
+    for (const Case& c : cases) {
+        SliceLayout layout;
+        layout.width = 4;
+        layout.height = std::uint32_t(c.strips.size());
+        layout.bits = c.bits;
+        layout.compression = c.compression;
+        layout.predictor = c.predictor;
+        layout.rows_per_strip = 1;
+        layout.order = c.order;
+        layout.strips = c.strips;
+        const Bytes file = build_slice(layout);
+        const std::string path = folder_.file("run.tif");
+        write_file(path, file);
+        const std::optional<InputFile> on_disk = InputFile::open(path);
+        ASSERT_TRUE(on_disk);
+        const Outcome expected = outcome_of(file, DecodePath::exact);
+        const Outcome outcome = fuzz::decode_outcome(*on_disk, DecodePath::fast);
+        EXPECT_EQ(outcome, expected) << c.name << ": " << difference(outcome, expected);
+    }
 }
 
 TEST_F(FastPathTest, StripsCutByTheEndOfTheFileMixWithWholeOnes) {

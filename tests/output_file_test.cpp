@@ -8,8 +8,8 @@
 #include "byte_slice_writer.hpp"
 #include "libtiff_files.hpp"
 #include "temp_folder.hpp"
-#include "tiff_stream.hpp"
 #include "tiff_directory.hpp"
+#include "tiff_stream.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -59,8 +59,7 @@ TEST_P(OutputFileTest, TenFieldsOneRowPerStripBytesAsTheyAre) {
         encode_filled_slice("ro0001.tif", width, height, description, {}, [&](std::uint8_t* at) {
             std::memcpy(at, bytes.data(), bytes.size());
         }).value();
-    EXPECT_TRUE(
-        std::equal(file.begin(), file.end(), filled.bytes().begin(), filled.bytes().end()));
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), filled.bytes().begin(), filled.bytes().end()));
     EXPECT_EQ(tags_of(file), (std::vector<std::uint16_t>{256, 257, 258, 259, 262, 270, 273, 277,
                                                          278, 279, 284, 315}));
 
@@ -175,8 +174,7 @@ TEST(OutputFile, PrefilledBytesAreClobberedByAnyOtherLayout) {
          },
          true},
         {"a_gap_over_the_rows",
-         [&](MemorySink& sink, std::uint8_t*) { sink.write_at(16, other, 4); },
-         true},
+         [&](MemorySink& sink, std::uint8_t*) { sink.write_at(16, other, 4); }, true},
     };
     for (const Case& c : cases) {
         ByteBuffer buffer;

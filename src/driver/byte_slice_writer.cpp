@@ -90,7 +90,8 @@ std::optional<ByteBuffer> encode_filled_slice(const std::string& output_name, st
     std::uint8_t* const rows = sink.prefill(kHeader, strips);
     if (rows == nullptr) return std::nullopt;
     fill(rows);
-    lay_out(output_name, {rows, static_cast<std::size_t>(strips)}, width, height, description, sink);
+    lay_out(output_name, {rows, static_cast<std::size_t>(strips)}, width, height, description,
+            sink);
     if (sink.clobbered()) return std::nullopt;
     return sink.take();
 }

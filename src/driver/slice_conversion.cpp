@@ -100,14 +100,12 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     // in memory, stored later with one write.
     std::optional<ByteBuffer> file;
     try {
-        file = encode_filled_slice(converted.output_name, view->width, view->height,
-                                   converted.description, std::move(buffers.file),
-                                   [&](std::uint8_t* strips) {
-                                       quantise_slice(*view, calibration,
-                                                      {strips, std::size_t{view->width} *
-                                                                   view->height},
-                                                      buffers.table);
-                                   });
+        file = encode_filled_slice(
+            converted.output_name, view->width, view->height, converted.description,
+            std::move(buffers.file), [&](std::uint8_t* strips) {
+                quantise_slice(*view, calibration,
+                               {strips, std::size_t{view->width} * view->height}, buffers.table);
+            });
     } catch (const std::exception&) {
         // Laid out in memory or in the file, libtiff takes the same steps:
         // what it refuses here, storing reports.

@@ -106,6 +106,13 @@ InputFile InputFile::from_bytes(const std::vector<std::uint8_t>& bytes) {
     return file;
 }
 
+InputFile InputFile::view_of(const std::uint8_t* bytes, std::uint64_t size) {
+    InputFile file;
+    file.memory_ = bytes;
+    file.size_ = size;
+    return file;
+}
+
 std::optional<InputFile> InputFile::open(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {

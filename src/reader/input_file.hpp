@@ -46,6 +46,12 @@ class InputFile {
     // such file.
     static bool is_regular_file(const std::string& path);
     static InputFile from_bytes(const std::vector<std::uint8_t>& bytes);
+    // The `size` bytes at `bytes`, read in place: they must be followed by
+    // kPadding readable bytes and outlive the view.
+    static InputFile view_of(const std::uint8_t* bytes, std::uint64_t size);
+
+    // Whether the bytes are in memory (no read costs a call to the system).
+    bool in_memory() const noexcept { return memory_ != nullptr; }
 
     // The byte at `position` (0 to 255), or -1 at or past the end.
     int byte_at(std::uint64_t position) const {

@@ -256,6 +256,22 @@ bool fast_strip(const InputFile& file, const std::string& file_name, const Strip
     return true;
 }
 
+// The strips from `first` on that follow one another in the file (each
+// starts where the one before ends), up to `most_bytes` in all; at least
+// `first` itself.
+std::uint32_t run_end(const StripTables& tables, std::uint32_t first, std::uint64_t most_bytes) {
+    std::uint64_t bytes = tables.byte_counts[first];
+    std::uint32_t end = first + 1;
+    while (end < tables.strips_per_image &&
+           std::uint64_t{tables.offsets[end - 1]} + tables.byte_counts[end - 1] ==
+               tables.offsets[end] &&
+           bytes + tables.byte_counts[end] <= most_bytes) {
+        bytes += tables.byte_counts[end];
+        ++end;
+    }
+    return end;
+}
+
 }  // namespace
 
 void assemble_rows(const InputFile& file, const std::string& file_name, const ImageLayout& layout,
@@ -263,19 +279,76 @@ void assemble_rows(const InputFile& file, const std::string& file_name, const Im
                    AssemblyScratch& scratch, DecodePath path) {
     ExactDecoders exact(file, file_name, layout);
     const std::uint32_t rows_per_strip = tables.rows_per_strip;
-    for (std::uint32_t s = 0; s < tables.strips_per_image; ++s) {
+    auto span_of = [&](std::uint32_t s) {
         // s < ceil(height / rows_per_strip), so the first row is below height.
         const auto first_row = static_cast<std::uint32_t>(std::uint64_t{s} * rows_per_strip);
-        const StripSpan strip{first_row, std::min(rows_per_strip, layout.height - first_row),
-                              tables.offsets[s], tables.byte_counts[s]};
-        const bool in_bulk = path == DecodePath::fast &&
-                             file.holds(strip.offset, strip.byte_count) &&
-                             fast_strip(file, file_name, strip, layout, byte_order, rows, scratch);
-        if (!in_bulk) exact.decode(strip, byte_order, rows);
-        if (layout.predictor_mask != 0 && layout.width >= 2) {
-            for (std::uint32_t r = strip.first_row; r < strip.first_row + strip.rows; ++r) {
-                undo_differencing(rows.row(r), layout.width, layout.predictor_mask);
+        return StripSpan{first_row, std::min(rows_per_strip, layout.height - first_row),
+                         tables.offsets[s], tables.byte_counts[s]};
+    };
+    auto undo_predictor = [&](std::uint32_t first_row, std::uint32_t count) {
+        if (layout.predictor_mask == 0 || layout.width < 2) return;
+        for (std::uint32_t r = first_row; r < first_row + count; ++r) {
+            undo_differencing(rows.row(r), layout.width, layout.predictor_mask);
+        }
+    };
+    // Reading a file on disk costs a call to the system per read: strips
+    // that follow one another in the file are read at once, uncompressed
+    // 16-bit ones straight into the rows, others into one buffer to decode
+    // from. Anything unusual (a strip whose byte count does not match its
+    // rows, one past the end of the file, memory short for the buffer) goes
+    // strip by strip as before; the samples and messages are the same.
+    const bool in_runs = path == DecodePath::fast && !file.in_memory();
+    const std::uint64_t row_bytes = row_bytes_of(layout);
+    constexpr std::uint64_t kRunBytes = std::uint64_t{64} << 20;
+    for (std::uint32_t s = 0; s < tables.strips_per_image;) {
+        const std::uint32_t end = in_runs ? run_end(tables, s, kRunBytes) : s + 1;
+        if (end > s + 1) {
+            const StripSpan first = span_of(s);
+            const StripSpan last = span_of(end - 1);
+            const std::uint64_t bytes = std::uint64_t{last.offset} + last.byte_count - first.offset;
+            const std::uint32_t run_rows = last.first_row + last.rows - first.first_row;
+            bool raw16 = layout.compression == Compression::none && layout.bits_per_sample == 16;
+            for (std::uint32_t k = s; raw16 && k < end; ++k) {
+                const StripSpan strip = span_of(k);
+                raw16 = strip.byte_count == std::uint64_t{strip.rows} * row_bytes;
             }
+            const bool whole_rows = bytes == std::uint64_t{run_rows} * row_bytes;
+            bool done = false;
+            if (raw16 && whole_rows) {
+                // One strip of all their rows, which the run matches byte for byte.
+                const StripSpan merged{first.first_row, run_rows, first.offset,
+                                       static_cast<std::uint32_t>(bytes)};
+                done = file.holds(merged.offset, bytes) &&
+                       raw_strip(file, merged, layout, byte_order, rows, scratch);
+                if (done) undo_predictor(first.first_row, run_rows);
+            } else if (layout.compression != Compression::none && file.holds(first.offset, bytes)) {
+                const std::uint8_t* stored = file.bytes_at(first.offset, bytes, scratch.run);
+                if (stored != nullptr) {
+                    const InputFile run = InputFile::view_of(stored, bytes);
+                    for (std::uint32_t k = s; k < end; ++k) {
+                        StripSpan strip = span_of(k);
+                        StripSpan local = strip;
+                        local.offset -= first.offset;
+                        if (!fast_strip(run, file_name, local, layout, byte_order, rows, scratch)) {
+                            exact.decode(strip, byte_order, rows);
+                        }
+                        undo_predictor(strip.first_row, strip.rows);
+                    }
+                    done = true;
+                }
+            }
+            if (done) {
+                s = end;
+                continue;
+            }
+        }
+        for (; s < end; ++s) {
+            const StripSpan strip = span_of(s);
+            const bool in_bulk =
+                path == DecodePath::fast && file.holds(strip.offset, strip.byte_count) &&
+                fast_strip(file, file_name, strip, layout, byte_order, rows, scratch);
+            if (!in_bulk) exact.decode(strip, byte_order, rows);
+            undo_predictor(strip.first_row, strip.rows);
         }
     }
 }

@@ -25,6 +25,7 @@ enum class DecodePath {
 struct AssemblyScratch {
     PooledBuffer encoded;  // a strip read from disk, or with its bits reversed (FillOrder 2)
     PooledBuffer decoded;  // decoded bytes of a strip not of 16 bits
+    PooledBuffer run;      // strips that follow one another in the file, read at once
 };
 
 // Fills every sample of `rows`, strip by strip, from the top row down.
