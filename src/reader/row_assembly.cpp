@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -161,6 +162,17 @@ void zero_rows(const StripSpan& strip, const ImageLayout& layout, RowTable& rows
               rows.row(strip.first_row) + std::size_t{strip.rows} * layout.width, std::uint16_t{0});
 }
 
+// Room for `bytes` in a buffer kept from slice to slice, with slack: the
+// strips of a stack's slices differ a little in size, and a buffer grown to
+// exactly each larger one would be mapped and faulted in anew each time.
+void reserve_for_strips(PooledBuffer& buffer, std::uint64_t bytes) {
+    if (bytes <= buffer.capacity()) return;
+    const std::uint64_t slack = std::max<std::uint64_t>(bytes / 16, std::uint64_t{64} << 10);
+    if (bytes + slack <= std::numeric_limits<std::size_t>::max()) {
+        buffer.reserve(static_cast<std::size_t>(bytes + slack));  // else as much as asked, later
+    }
+}
+
 // The stored bytes of [position, position + count) as the decoders read
 // them (bits reversed for FillOrder 2), followed by InputFile::kPadding
 // bytes; null when the memory for them cannot be had.
@@ -223,6 +235,9 @@ bool fast_strip(const InputFile& file, const std::string& file_name, const Strip
     if (layout.compression == Compression::none) {
         check_raw_strip(strip.byte_count, needed, file_name);
         return raw_strip(file, strip, layout, byte_order, rows, scratch);
+    }
+    if (!file.in_memory() || layout.fill_reversed) {
+        reserve_for_strips(scratch.encoded, std::uint64_t{strip.byte_count} + InputFile::kPadding);
     }
     const std::uint8_t* encoded =
         stored_bytes(file, strip.offset, strip.byte_count, layout.fill_reversed, scratch.encoded);
@@ -322,6 +337,7 @@ void assemble_rows(const InputFile& file, const std::string& file_name, const Im
                        raw_strip(file, merged, layout, byte_order, rows, scratch);
                 if (done) undo_predictor(first.first_row, run_rows);
             } else if (layout.compression != Compression::none && file.holds(first.offset, bytes)) {
+                reserve_for_strips(scratch.run, bytes + InputFile::kPadding);
                 const std::uint8_t* stored = file.bytes_at(first.offset, bytes, scratch.run);
                 if (stored != nullptr) {
                     const InputFile run = InputFile::view_of(stored, bytes);
