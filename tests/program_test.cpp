@@ -409,7 +409,7 @@ void PrintTo(const SoleOptionCase& c, std::ostream* os) {
 const std::string kSlabtoneUsage = "usage : slabtone sta_ly dst_ly LACmin LACmax (x1 y1 x2 y2)\n";
 const std::string kWindowUsageLine =
     "usage : slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] "
-    "[--show a,b,...]\n";
+    "[--show a,b,...] [--plane X,Y] [--inside-circle]\n";
 
 const SoleOptionCase kSoleOptionCases[] = {
     {"slabtone_version", false, {"--version"}, 0, "slabtone " SLABTONE_VERSION "\n", ""},

@@ -5,8 +5,11 @@ On a generated stack with two calibrations, a slice that carries the record
 of the slice before it and a slice whose description holds a script, the
 page written by slabtone-window is opened from file:// and driven as a
 person would: windows typed into the fields and set by dragging a handle, a
-crop rectangle drawn on a slice. Every previewed pixel must equal the pixel
-slabtone writes when the command the page shows is run; the fractions must
+crop rectangle drawn on a slice. Every previewed pixel, and every pixel of
+the two planes across the slices (every 2nd slice, by a lowered limit), must
+equal the pixel slabtone writes when the command the page shows is run; the
+window panel must stay in view beside a whole view at 1366 x 768 and
+1920 x 1080; the fractions must
 equal the report's and the exact counts; nothing from a slice may run; the
 browser's log must stay clean.
 
@@ -51,6 +54,23 @@ DESCRIPTIONS = {
     5: HOSTILE,
 }
 SHOWN = [1, 2, 4, 5]
+# At most 3 slices in a plane: every 2nd of 1..5, so slices 1, 3 (the low
+# one) and 5, with both calibrations.
+PLANE_SLICES = [1, 3, 5]
+
+
+# Reads a canvas's pixels through a copy made for reading back, so that the
+# page's own canvases are never read (Chromium warns when one is, often).
+READ_BACK = """
+    function readBack(canvas) {
+      const copy = document.createElement('canvas');
+      copy.width = canvas.width;
+      copy.height = canvas.height;
+      const context = copy.getContext('2d', {willReadFrequently: true});
+      context.drawImage(canvas, 0, 0);
+      return context.getImageData(0, 0, copy.width, copy.height).data;
+    }
+"""
 
 
 def float32(x):
@@ -164,7 +184,8 @@ class WindowPageTest(unittest.TestCase):
         started = time.monotonic()
         report = subprocess.run(
             [ARGS.window, "1", "5", "--html", "page.html", "--show", ",".join(map(str, SHOWN))],
-            cwd=cls.folder, capture_output=True, text=True, check=True)
+            cwd=cls.folder, capture_output=True, text=True, check=True,
+            env=dict(os.environ, SLABTONE_WINDOW_PLANE_SLICES="3"))
         cls.scan_seconds = time.monotonic() - started
         cls.report = report.stdout.splitlines()
         options = Options()
@@ -225,21 +246,63 @@ class WindowPageTest(unittest.TestCase):
             field.send_keys(Keys.CONTROL, "a")
             field.send_keys(value, Keys.TAB)
 
-    def preview_pixels(self, slice_number):
-        """Canvas pixels of a preview: (step, columns, rows, grey bytes)."""
-        result = self.driver.execute_script("""
-            const canvas = document.querySelector('canvas.preview[data-slice="' + arguments[0] + '"]');
-            const rgba = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    def canvas_pixels(self, selector):
+        """A canvas's data attributes, size and grey bytes; every pixel must be opaque grey."""
+        result = self.driver.execute_script(READ_BACK + """
+            const canvas = document.querySelector(arguments[0]);
+            const rgba = readBack(canvas);
             let grey = '', plain = true;
             for (let i = 0; i < rgba.length; i += 4) {
               grey += String.fromCharCode(rgba[i]);
               plain = plain && rgba[i + 1] === rgba[i] && rgba[i + 2] === rgba[i] && rgba[i + 3] === 255;
             }
-            return [Number(canvas.dataset.step), canvas.width, canvas.height, btoa(grey), plain];
-        """, slice_number)
-        step, columns, rows, grey_bytes, plain = result
-        self.assertTrue(plain, "every preview pixel is opaque grey")
-        return step, columns, rows, base64.b64decode(grey_bytes)
+            return [Object.assign({}, canvas.dataset), canvas.width, canvas.height, btoa(grey), plain];
+        """, selector)
+        attributes, columns, rows, grey_bytes, plain = result
+        self.assertTrue(plain, "every pixel of %s is opaque grey" % selector)
+        return attributes, columns, rows, base64.b64decode(grey_bytes)
+
+    def preview_pixels(self, slice_number):
+        """Canvas pixels of a preview: (step, columns, rows, grey bytes)."""
+        attributes, columns, rows, grey = self.canvas_pixels(
+            'canvas.preview[data-slice="%d"]' % slice_number)
+        return int(attributes["step"]), columns, rows, grey
+
+    def plane_pixels(self, kind):
+        """Canvas pixels of a plane: (its data attributes, columns, rows, grey bytes)."""
+        return self.canvas_pixels('canvas.ortho[data-plane="%s"]' % kind)
+
+    def check_planes(self, label, crop, command):
+        """Every pixel of both planes against the ro files of the command."""
+        written = {n: read_ro(os.path.join(self.folder, "ro%04d.tif" % n)) for n in PLANE_SLICES}
+        x1, y1, x2, y2 = crop or (0, 0, WIDTH - 1, HEIGHT - 1)
+        compared = 0
+        for kind in ("xz", "yz"):
+            attributes, columns, rows, page = self.plane_pixels(kind)
+            step = int(attributes["step"])
+            slices = [int(n) for n in attributes["slices"].split(",")]
+            self.assertEqual((step, slices), (2, PLANE_SLICES))
+            if kind == "xz":
+                # Row y = 200 (the middle of the 400-row slice 3) of each slice.
+                self.assertEqual((attributes["y"], columns, rows), ("200", 515, 3))
+                at = lambda i, j: (slices[j], i * step, 200)
+            else:
+                self.assertEqual((attributes["x"], columns, rows), ("515", 3, 200))
+                at = lambda i, j: (slices[i], 515, j * step)
+            for j in range(rows):
+                for i in range(columns):
+                    n, x, y = at(i, j)
+                    if not (x1 <= x <= x2 and y1 <= y <= y2):
+                        continue
+                    width, _, samples = written[n]
+                    expected = samples[(y - y1) * width + (x - x1)]
+                    got = page[j * columns + i]
+                    if got != expected:
+                        self.fail("%s: plane %s pixel (%d, %d), slice %d at (%d, %d): page %d, "
+                                  "slabtone %d (%s)" % (label, kind, i, j, n, x, y, got, expected,
+                                                        command))
+                    compared += 1
+        return compared
 
     def check_against_slabtone(self, label):
         """Runs the command the page shows and compares every previewed pixel."""
@@ -273,6 +336,7 @@ class WindowPageTest(unittest.TestCase):
                             self.fail("%s: slice %d pixel (%d, %d): page %d, slabtone %d (%s)"
                                       % (label, n, x, y, got, expected, command))
                         compared += 1
+        compared += self.check_planes(label, crop, command)
         self.assertGreater(compared, 0)
         return command, compared
 
@@ -389,7 +453,40 @@ class WindowPageTest(unittest.TestCase):
         self.assertRegex(self.text("command"),
                          r"^slabtone 1 5 -?\d+\.\d{6} -?\d+\.\d{6}( \d+ \d+ \d+ \d+)?$")
 
-    def test_6_clean_log_and_redraw_time(self):
+    def test_6_window_panel_stays_in_view_beside_a_whole_view(self):
+        # At 1366 x 768 the histogram, both fields and one whole preview; at
+        # 1920 x 1080 also one whole plane, each scrolled to as a person would.
+        for width, height, views in [(1366, 768, ["canvas.preview"]),
+                                     (1920, 1080, ["canvas.preview", 'canvas.ortho[data-plane="xz"]',
+                                                   'canvas.ortho[data-plane="yz"]'])]:
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+            try:
+                self.driver.execute_script("window.dispatchEvent(new Event('resize'))")
+                for view in views:
+                    element = self.driver.find_element(By.CSS_SELECTOR, view)
+                    self.driver.execute_script(
+                        "arguments[0].scrollIntoView({block: 'center'})", element)
+                    time.sleep(0.1)
+                    for name, selector in [("histogram", "#histogram"), ("lacmin", "#lacmin"),
+                                           ("lacmax", "#lacmax"), (view, view)]:
+                        box = self.driver.execute_script(
+                            "const r = document.querySelector(arguments[0]).getBoundingClientRect();"
+                            "return [r.left, r.top, r.right, r.bottom, innerWidth, innerHeight];",
+                            selector)
+                        left, top, right, bottom, inner_width, inner_height = box
+                        self.assertTrue(
+                            0 <= left and right <= inner_width and 0 <= top and
+                            bottom <= inner_height,
+                            "%s not wholly in view at %dx%d with %s scrolled to: %s"
+                            % (name, width, height, view, box))
+                    self.screenshot("in-view-%dx%d-%s" % (width, height,
+                                                           re.sub(r"\W+", "-", view)))
+            finally:
+                self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+                self.driver.execute_script("window.dispatchEvent(new Event('resize'))")
+
+    def test_7_clean_log_and_redraw_time(self):
         entries = self.driver.get_log("browser")
         self.assertEqual([e for e in entries if e["level"] in ("SEVERE", "WARNING")], [])
         stats = self.driver.execute_script("return slabtone.stats")

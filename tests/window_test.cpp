@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -136,6 +137,13 @@ TEST(WindowCommandLine, CountsAndPercentages) {
         {{"w", "1", "8", "--show", "2", "--show", "3"}, false},
         {{"w", "1", "8", "--show", "2"}, false},  // nothing to show it on
         {{"w", "1", "8", "--show", "2", "--svg", "h.svg"}, false},
+        {{"w", "1", "8", "--inside-circle"}, true},
+        {{"w", "1", "8", "--inside-circle", "--inside-circle"}, false},
+        {{"w", "1", "8", "--html", "p.html", "--plane", "5,7"}, true},
+        {{"w", "1", "8", "--plane", "5,7"}, false},  // no page for the planes
+        {{"w", "1", "8", "--html", "p.html", "--plane", "5"}, false},
+        {{"w", "1", "8", "--html", "p.html", "--plane", "-1,3"}, false},
+        {{"w", "1", "8", "--html", "p.html", "--plane", "1,2,3"}, false},
     };
     for (const UsageCase& c : cases) {
         auto parsed = parse_window_command_line(int(c.argv.size()), c.argv.data());
@@ -287,6 +295,16 @@ TEST_F(WindowProgramTest, BadSlicesAndUsage) {
     ProgramResult uncalibrated = run({"7", "8"});
     EXPECT_EQ(uncalibrated.exit_status, 1);
     EXPECT_EQ(uncalibrated.err, "rec0007.tif : calibration not found in image description.\n");
+    // The planes must cut the smallest slice (64 x 48): x = 64 does not.
+    ProgramResult planes_outside = run({"1", "6", "--html", "p.html", "--plane", "64,0"});
+    EXPECT_EQ(planes_outside.exit_status, 1);
+    EXPECT_EQ(planes_outside.err, std::string(kWindowUsage));
+    EXPECT_FALSE(std::filesystem::exists(folder_.file("p.html")));
+    ProgramResult planes_inside = run({"1", "6", "--html", "p.html", "--plane", "63,47"});
+    EXPECT_EQ(planes_inside.exit_status, 0) << planes_inside.err;
+    const auto page = read_file(folder_.file("p.html"));
+    EXPECT_NE(std::string(page.begin(), page.end()).find(R"("planes":{"x":63,"y":47,"step":1)"),
+              std::string::npos);
     for (std::vector<std::string> args :
          {std::vector<std::string>{"1"}, {"1", "2", "3"}, {"1", "2", "60", "40"}}) {
         ProgramResult usage = run(args);
@@ -294,6 +312,102 @@ TEST_F(WindowProgramTest, BadSlicesAndUsage) {
         EXPECT_EQ(usage.err, std::string(kWindowUsage));
         EXPECT_EQ(usage.out, "");
     }
+}
+
+// Inside the reconstruction circle, by the definition itself: in doubles,
+// which hold these small half-integers and their squares exactly.
+bool inside_circle(std::uint32_t w, std::uint32_t h, std::uint32_t x, std::uint32_t y) {
+    const double dx = x - (w - 1) / 2.0;
+    const double dy = y - (h - 1) / 2.0;
+    const double r = std::min(w, h) / 2.0;
+    return dx * dx + dy * dy <= r * r;
+}
+
+TEST(ReconstructionCircle, ColumnsOfEveryRowAsTheDefinitionHasThem) {
+    for (std::uint32_t w = 1; w <= 41; ++w) {
+        for (std::uint32_t h = 1; h <= 41; ++h) {
+            for (std::uint32_t y = 0; y < h; ++y) {
+                const ColumnRange range = circle_columns(w, h, y);
+                for (std::uint32_t x = 0; x < w; ++x) {
+                    const bool in_range =
+                        std::int64_t(x) >= range.first && std::int64_t(x) <= range.last;
+                    ASSERT_EQ(in_range, inside_circle(w, h, x, y))
+                        << w << "x" << h << " at (" << x << ", " << y << ")";
+                }
+            }
+        }
+    }
+    // Far apart sizes: a row through the middle spans the whole short side.
+    const ColumnRange middle = circle_columns(2147483647u, 3, 1);
+    EXPECT_EQ(middle.last - middle.first + 1, 3);
+}
+
+TEST_F(WindowProgramTest, InsideTheCircleTheReportCountsOnlyTheCircle) {
+    // Two slices (40 x 30 and 31 x 31) whose corners hold hot samples that
+    // would move the upper percentile and the share converted to 255.
+    const struct {
+        std::uint32_t width, height;
+        const char* description;
+        double lac_scale;
+        float lac_offset;
+    } slices[] = {{40, 30, "1\t0\t10000\t-1", 10000, -1.0f},
+                  {31, 31, "2\t0\t8000\t-0.5", 8000, -0.5f}};
+    std::mt19937 random(5);
+    std::vector<double> inside;
+    for (int n = 0; n < 2; ++n) {
+        LibtiffImage image;
+        image.width = slices[n].width;
+        image.height = slices[n].height;
+        image.description = slices[n].description;
+        for (std::uint32_t y = 0; y < image.height; ++y) {
+            for (std::uint32_t x = 0; x < image.width; ++x) {
+                const bool in = inside_circle(image.width, image.height, x, y);
+                const auto sample = std::uint16_t(in ? 8000 + random() % 20000 : 60000);
+                image.samples.push_back(sample);
+                if (in)
+                    inside.push_back(sample_lac(sample, slices[n].lac_scale, slices[n].lac_offset));
+            }
+        }
+        write_with_libtiff(folder_.file(input_name(91 + n)), image);
+    }
+    ProgramResult result = run({"91", "92", "2", "98", "--inside-circle"});
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    std::istringstream lines(result.out);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(lines, line);) all.push_back(line);
+    ASSERT_EQ(all.size(), 10u) << result.out;
+    EXPECT_EQ(all[1],
+              "samples inside the reconstruction circles: " + std::to_string(inside.size()));
+    auto fixed = [](double v) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.6f", v);
+        return std::string(text);
+    };
+    const double low = brute_force_percentile(inside, 2);
+    const double high = brute_force_percentile(inside, 98);
+    EXPECT_EQ(all[3], "2% LAC: " + fixed(low));
+    EXPECT_EQ(all[5], "98% LAC: " + fixed(high));
+    EXPECT_EQ(all[6], "maximum LAC: " + fixed(*std::max_element(inside.begin(), inside.end())));
+    // The fractions under the proposed window, as slabtone reads it back.
+    const double lac_min = std::atof(fixed(low).c_str());
+    const double lac_max = std::atof(fixed(high).c_str());
+    std::uint64_t to_zero = 0, to_255 = 0;
+    for (double lac : inside) {
+        const double p = (lac - lac_min) * (255.0 / (lac_max - lac_min));
+        if (p < 1) ++to_zero;
+        if (p >= 255) ++to_255;
+    }
+    auto share = [&](std::uint64_t count) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f", 100.0 * double(count) / double(inside.size()));
+        return std::string(text);
+    };
+    EXPECT_EQ(all[7], "converted to 0: " + share(to_zero) + "% of samples");
+    EXPECT_EQ(all[8], "converted to 255: " + share(to_255) + "% of samples");
+    // Without the option the hot corners count.
+    ProgramResult everything = run({"91", "92", "2", "98"});
+    EXPECT_NE(everything.out.find("maximum LAC: " + fixed(60000 / 8000.0 - 0.5)), std::string::npos)
+        << everything.out;
 }
 
 }  // namespace

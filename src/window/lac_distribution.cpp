@@ -23,6 +23,37 @@ void SampleCounts::add(const RowTable& rows, double lac_scale, float lac_offset)
     }
 }
 
+ColumnRange circle_columns(std::uint32_t width, std::uint32_t height, std::uint32_t y) {
+    // Times two, in integers: (2x - (w-1))^2 + (2y - (h-1))^2 <= min(w, h)^2.
+    // Each term is below 2^62 for sizes below 2^31, so the sum fits.
+    const std::int64_t w = width;
+    const std::int64_t h = height;
+    const std::int64_t m = std::min(w, h);
+    const std::int64_t dy = 2 * std::int64_t{y} - (h - 1);
+    const std::int64_t room = m * m - dy * dy;
+    if (room < 0) return {};
+    // The largest |dx| with dx^2 <= room.
+    auto s = static_cast<std::int64_t>(std::sqrt(static_cast<double>(room)));
+    while (s * s > room) --s;
+    while ((s + 1) * (s + 1) <= room) ++s;
+    // 2x - (w-1) in [-s, s]: x from ceil((w-1-s)/2) to floor((w-1+s)/2).
+    auto floor_half = [](std::int64_t a) { return a >= 0 ? a / 2 : -((-a + 1) / 2); };
+    ColumnRange range;
+    range.first = std::max<std::int64_t>(0, floor_half(w - 1 - s + 1));
+    range.last = std::min<std::int64_t>(w - 1, floor_half(w - 1 + s));
+    return range;
+}
+
+void SampleCounts::add_inside_circle(const RowTable& rows, double lac_scale, float lac_offset) {
+    Counts& counts = counts_for(lac_scale, lac_offset);
+    std::uint64_t* const bins = counts.data();
+    for (std::uint32_t r = 0; r < rows.height(); ++r) {
+        const ColumnRange columns = circle_columns(rows.width(), rows.height(), r);
+        const std::uint16_t* row = rows.row(r);
+        for (std::int64_t c = columns.first; c <= columns.last; ++c) ++bins[row[c]];
+    }
+}
+
 void SampleCounts::merge(const SampleCounts& other) {
     for (const auto& [key, counts] : other.counts_) {
         Counts& mine =

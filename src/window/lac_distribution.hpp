@@ -22,6 +22,9 @@ class SampleCounts {
     using Counts = std::array<std::uint64_t, 65536>;
 
     void add(const RowTable& rows, double lac_scale, float lac_offset);
+    // Only the samples inside the slice's reconstruction circle (see
+    // circle_columns).
+    void add_inside_circle(const RowTable& rows, double lac_scale, float lac_offset);
     void merge(const SampleCounts& other);
 
     // (lac_scale, lac_offset) -> counts
@@ -33,6 +36,16 @@ class SampleCounts {
     Counts& counts_for(double lac_scale, float lac_offset);
     std::map<std::pair<std::uint64_t, std::uint32_t>, std::unique_ptr<Counts>> counts_;
 };
+
+// A reconstructed slice holds real data in a circle; its corners are zeros
+// or noise. The circle of a width x height slice: the samples (x, y) with
+// (x - (w-1)/2)^2 + (y - (h-1)/2)^2 <= (min(w, h)/2)^2, exactly. Row y's
+// samples inside it are the columns [first, last]; empty when first > last.
+struct ColumnRange {
+    std::int64_t first = 0;
+    std::int64_t last = -1;
+};
+ColumnRange circle_columns(std::uint32_t width, std::uint32_t height, std::uint32_t y);
 
 // The LAC of a sample as the conversion computes it: sample / lac_scale +
 // lac_offset, in double precision, in that order.

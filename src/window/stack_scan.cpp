@@ -19,6 +19,8 @@ struct ScannedSlice {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     std::optional<PreviewSlice> preview;
+    std::optional<PlaneCut> cut;
+    bool cut_missing = false;  // a plane slice too small for the planes
 };
 
 // Counts the samples of each slice under the calibration the record gives
@@ -28,7 +30,9 @@ class CountingJob {
   public:
     using Result = ScannedSlice;
 
-    explicit CountingJob(const std::vector<std::int64_t>& show) : show_(show) {}
+    CountingJob(const std::vector<std::int64_t>& show, bool inside_circle,
+                const std::optional<PlaneGeometry>& planes)
+        : show_(show), inside_circle_(inside_circle), planes_(planes) {}
 
     Result process(const ReadSlice& slice, const DescriptionRecord& record) {
         if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
@@ -36,7 +40,17 @@ class CountingJob {
         scanned.width = slice.gray.rows.width();
         scanned.height = slice.gray.rows.height();
         try {
-            scanned.counts.add(slice.gray.rows, record.lac_scale, record.lac_offset);
+            if (inside_circle_) {
+                scanned.counts.add_inside_circle(slice.gray.rows, record.lac_scale,
+                                                 record.lac_offset);
+            } else {
+                scanned.counts.add(slice.gray.rows, record.lac_scale, record.lac_offset);
+            }
+            if (planes_ && in_planes(*planes_, slice.number)) {
+                scanned.cut =
+                    cut_planes(*planes_, slice.gray.rows, record.lac_scale, record.lac_offset);
+                scanned.cut_missing = !scanned.cut;
+            }
             if (std::find(show_.begin(), show_.end(), slice.number) != show_.end()) {
                 scanned.preview = preview_of(slice.number, slice.gray.rows, record.lac_scale,
                                              record.lac_offset, slice.gray.description);
@@ -50,6 +64,8 @@ class CountingJob {
 
   private:
     const std::vector<std::int64_t>& show_;
+    const bool inside_circle_;
+    const std::optional<PlaneGeometry>& planes_;
 };
 
 std::uint64_t counting_need(const SliceShape& shape) {
@@ -58,12 +74,17 @@ std::uint64_t counting_need(const SliceShape& shape) {
 
 }  // namespace
 
-StackScan scan_stack(const WindowParameters& parameters) {
+StackScan scan_stack(const WindowParameters& parameters,
+                     const std::optional<PlaneGeometry>& planes) {
     StackScan scan;
+    if (planes) scan.planes = empty_planes(*planes);
     const std::int64_t first = parameters.sta_ly;
     const std::int64_t last = parameters.dst_ly;
     const bool show_progress = ::isatty(STDERR_FILENO) == 1;
-    SliceRunJobs<CountingJob> jobs{[&] { return std::make_unique<CountingJob>(parameters.show); },
+    SliceRunJobs<CountingJob> jobs{[&] {
+                                       return std::make_unique<CountingJob>(
+                                           parameters.show, parameters.inside_circle, planes);
+                                   },
                                    counting_need};
     try {
         run_slices_in_order(first, last, jobs, [&](std::int64_t slice, ScannedSlice&& scanned) {
@@ -74,6 +95,13 @@ StackScan scan_stack(const WindowParameters& parameters) {
             }
             scan.smallest.include(slice, scanned.width, scanned.height);
             if (scanned.preview) scan.previews.push_back(std::move(*scanned.preview));
+            try {
+                if (scanned.cut && scan.planes)
+                    add_to_planes(*scan.planes, *planes, slice, *scanned.cut);
+            } catch (const std::bad_alloc&) {
+                fail_for_memory(input_name(slice), Failure::cell_allocation);
+            }
+            if (scanned.cut_missing) scan.planes.reset();
             if (show_progress) {
                 std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
                              static_cast<long long>(slice - first + 1),

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "lac_distribution.hpp"
+#include "ortho_planes.hpp"
 #include "window_command_line.hpp"
 #include "window_page.hpp"
 
@@ -16,10 +18,13 @@ struct StackScan {
     SampleCounts counts;
     std::vector<PreviewSlice> previews;  // in the order of parameters.show
     SmallestSlice smallest;
+    std::optional<Planes> planes;  // when asked for and every plane slice gave its cut
 };
 
 // Throws the SliceError of the first slice that cannot be read or has no
 // calibration; prints progress on standard error when it is a terminal.
-StackScan scan_stack(const WindowParameters& parameters);
+// With `planes`, cuts the slices of those planes too.
+StackScan scan_stack(const WindowParameters& parameters,
+                     const std::optional<PlaneGeometry>& planes = std::nullopt);
 
 }  // namespace slabtone

@@ -45,10 +45,16 @@ std::optional<WindowParameters> parse_window_command_line(int argc, const char* 
     std::vector<const char*> positional;
     std::optional<std::vector<std::int64_t>> show;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--inside-circle") == 0) {
+            if (parameters.inside_circle) return std::nullopt;
+            parameters.inside_circle = true;
+            continue;
+        }
         const bool svg = std::strcmp(argv[i], "--svg") == 0;
         const bool html = std::strcmp(argv[i], "--html") == 0;
         const bool shown = std::strcmp(argv[i], "--show") == 0;
-        if (!svg && !html && !shown) {
+        const bool plane = std::strcmp(argv[i], "--plane") == 0;
+        if (!svg && !html && !shown && !plane) {
             positional.push_back(argv[i]);
             continue;
         }
@@ -60,6 +66,13 @@ std::optional<WindowParameters> parse_window_command_line(int argc, const char* 
         } else if (html) {
             if (parameters.html_path) return std::nullopt;
             parameters.html_path = value;
+        } else if (plane) {
+            const std::optional<std::vector<std::int64_t>> at = slice_list(value);
+            if (parameters.plane || !at || at->size() != 2 || (*at)[0] < 0 || (*at)[1] < 0) {
+                return std::nullopt;
+            }
+            parameters.plane = std::make_pair(static_cast<std::uint32_t>((*at)[0]),
+                                              static_cast<std::uint32_t>((*at)[1]));
         } else {
             if (show) return std::nullopt;
             show = slice_list(value);
@@ -80,7 +93,7 @@ std::optional<WindowParameters> parse_window_command_line(int argc, const char* 
     const std::int64_t last = parameters.dst_ly;
     // The slices to show go on the page: without one, asking for them is a
     // mistake to tell, not to pass over.
-    if (show && !parameters.html_path) return std::nullopt;
+    if ((show || parameters.plane) && !parameters.html_path) return std::nullopt;
     if (show) {
         for (std::int64_t slice : *show) {
             if (slice < first || slice > last) return std::nullopt;

@@ -1,17 +1,19 @@
 // slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] [--show a,b,...]
+//                 [--plane X,Y] [--inside-circle]
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace slabtone {
 
 inline constexpr std::string_view kWindowUsage =
     "usage : slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] "
-    "[--show a,b,...]\n";
+    "[--show a,b,...] [--plane X,Y] [--inside-circle]\n";
 
 struct WindowParameters {
     std::int32_t sta_ly = 0;
@@ -23,6 +25,11 @@ struct WindowParameters {
     // The slices the page shows: given, or the first, the middle and the
     // last of the range (each once).
     std::vector<std::int64_t> show;
+    // Count only the samples inside each slice's reconstruction circle.
+    bool inside_circle = false;
+    // Where the page's two planes across the slices cut them (column X,
+    // row Y); by default the middle of the smallest slice.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> plane;
 };
 
 // The parameters, or nullopt for a wrong argument count, a percentage that

@@ -13,6 +13,7 @@
 #include "histogram_svg.hpp"
 #include "lac_distribution.hpp"
 #include "memory_pool.hpp"
+#include "ortho_planes.hpp"
 #include "stack_scan.hpp"
 #include "window_command_line.hpp"
 #include "window_page.hpp"
@@ -40,6 +41,15 @@ bool store_output(const std::string& path, const std::string& text) {
     return false;
 }
 
+// At most this many slices in a plane; tests lower it to see a sparse
+// selection on a small stack.
+std::uint32_t plane_slice_limit() {
+    const char* limit = std::getenv("SLABTONE_WINDOW_PLANE_SLICES");
+    const long value = limit != nullptr ? std::atol(limit) : 0;
+    return value > 0 && value <= static_cast<long>(kPlaneSlices) ? static_cast<std::uint32_t>(value)
+                                                                 : kPlaneSlices;
+}
+
 int report(const WindowParameters& parameters, const StackScan& scan) {
     const SampleCounts& counts = scan.counts;
     const std::int64_t slices = parameters.sta_ly <= parameters.dst_ly
@@ -47,7 +57,14 @@ int report(const WindowParameters& parameters, const StackScan& scan) {
                                     : 0;
     const LacDistribution distribution(counts);
     std::printf("slices read: %lld\n", static_cast<long long>(slices));
-    std::printf("samples read: %llu\n", static_cast<unsigned long long>(distribution.samples()));
+    if (parameters.inside_circle) {
+        // Everything below describes this population only.
+        std::printf("samples inside the reconstruction circles: %llu\n",
+                    static_cast<unsigned long long>(distribution.samples()));
+    } else {
+        std::printf("samples read: %llu\n",
+                    static_cast<unsigned long long>(distribution.samples()));
+    }
     if (distribution.empty()) {
         std::fputs("slabtone-window : no sample with a LAC value in the range.\n", stderr);
         return 1;
@@ -86,6 +103,8 @@ int report(const WindowParameters& parameters, const StackScan& scan) {
         page.counts = &counts;
         page.previews = scan.previews;
         page.smallest = scan.smallest;
+        page.inside_circle = parameters.inside_circle;
+        page.planes = scan.planes ? &*scan.planes : nullptr;
         if (!store_output(*parameters.html_path, window_page(page))) return 1;
     }
     std::printf("slabtone %d %d %s %s\n", parameters.sta_ly, parameters.dst_ly, low_text.c_str(),
@@ -113,7 +132,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        return report(*parameters, scan_stack(*parameters));
+        // The planes' place comes from the slices' headers, before the scan.
+        std::optional<PlaneGeometry> planes;
+        if (parameters->html_path) {
+            if (const auto smallest = smallest_size(parameters->sta_ly, parameters->dst_ly)) {
+                planes = plane_geometry(parameters->sta_ly, parameters->dst_ly, *smallest,
+                                        parameters->plane, plane_slice_limit());
+                if (!planes && parameters->plane) {
+                    // Outside the smallest slice.
+                    std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stderr);
+                    return 1;
+                }
+            }
+        }
+        return report(*parameters, scan_stack(*parameters, planes));
     } catch (const SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());

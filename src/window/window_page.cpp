@@ -73,6 +73,42 @@ void append_samples(std::string& out, const std::vector<std::uint16_t>& samples)
     append_base64(out, bytes.data(), bytes.size());
 }
 
+// The index of a calibration in the page's list.
+template <class All>
+std::size_t calibration_index(const All& all, double lac_scale, float lac_offset) {
+    const auto key = std::make_pair(std::bit_cast<std::uint64_t>(lac_scale),
+                                    std::bit_cast<std::uint32_t>(lac_offset));
+    const auto at = all.find(key);
+    return at == all.end() ? 0 : static_cast<std::size_t>(std::distance(all.begin(), at));
+}
+
+template <class All>
+void append_planes(std::string& json, const WindowPage& page, const All& all) {
+    const Planes* planes = page.planes;
+    if (planes == nullptr || planes->slices.empty()) {
+        json += ",\"planes\":null";
+        return;
+    }
+    json += ",\"planes\":{\"x\":" + std::to_string(planes->x) +
+            ",\"y\":" + std::to_string(planes->y) + ",\"step\":" + std::to_string(planes->step) +
+            ",\"columns\":" + std::to_string(planes->columns) +
+            ",\"rows\":" + std::to_string(planes->rows) + ",\"slices\":[";
+    for (std::size_t j = 0; j < planes->slices.size(); ++j) {
+        if (j > 0) json += ',';
+        json += std::to_string(planes->slices[j]);
+    }
+    json += "],\"calibrations\":[";
+    for (std::size_t j = 0; j < planes->slices.size(); ++j) {
+        if (j > 0) json += ',';
+        json += std::to_string(calibration_index(all, planes->lac_scale[j], planes->lac_offset[j]));
+    }
+    json += "],\"xz\":\"";
+    append_samples(json, planes->xz);
+    json += "\",\"yz\":\"";
+    append_samples(json, planes->yz);
+    json += "\"}";
+}
+
 void append_data(std::string& json, const WindowPage& page) {
     const auto& all = page.counts->all();
     json += "{\"range\":[" + std::to_string(page.sta_ly) + "," + std::to_string(page.dst_ly) +
@@ -80,6 +116,7 @@ void append_data(std::string& json, const WindowPage& page) {
     json += ",\"proposed\":{\"lacmin\":" + json_string(page.lac_min_text) +
             ",\"lacmax\":" + json_string(page.lac_max_text) + ",\"low\":" + number(page.low) +
             ",\"high\":" + number(page.high) + "}";
+    json += std::string(",\"insideCircle\":") + (page.inside_circle ? "true" : "false");
     json += ",\"calibrations\":[";
     for (auto at = all.begin(); at != all.end(); ++at) {
         json += at == all.begin() ? "{" : ",{";
@@ -105,7 +142,9 @@ void append_data(std::string& json, const WindowPage& page) {
         append_samples(json, p.samples);
         json += "\"}";
     }
-    json += "],\"smallest\":{\"width\":" + std::to_string(page.smallest.width) +
+    json += "]";
+    append_planes(json, page, all);
+    json += ",\"smallest\":{\"width\":" + std::to_string(page.smallest.width) +
             ",\"width_slice\":" + std::to_string(page.smallest.width_slice) +
             ",\"height\":" + std::to_string(page.smallest.height) +
             ",\"height_slice\":" + std::to_string(page.smallest.height_slice) + "}}";
@@ -184,6 +223,10 @@ std::string window_page(const WindowPage& page) {
     // samples and counts in base64 are most of it.
     std::size_t size = html.size() + style.size() + script.size() + 65536;
     for (const PreviewSlice& p : page.previews) size += p.samples.size() * 8 / 3 + 1024;
+    if (page.planes != nullptr) {
+        size += (page.planes->xz.size() + page.planes->yz.size()) * 8 / 3 +
+                page.planes->slices.size() * 24 + 1024;
+    }
     // A nonzero bin takes at most 3 + 10 bytes of varints, 18 in base64;
     // a stack with a calibration per slice has few bins in each.
     for (const auto& [calibration, counts] : page.counts->all()) {

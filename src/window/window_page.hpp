@@ -48,6 +48,25 @@ struct SmallestSlice {
     void include(std::int64_t slice, std::uint32_t slice_width, std::uint32_t slice_height);
 };
 
+// Two planes across the slices, for the page: the row y of every m-th
+// slice (xz) and its column x (yz), every step-th sample, each slice with
+// its own calibration.
+struct Planes {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    std::uint32_t step = 1;
+    std::uint32_t columns = 0;         // of xz: samples x = 0, step, ... of the smallest width
+    std::uint32_t rows = 0;            // of yz: samples y = 0, step, ... of the smallest height
+    std::vector<std::int64_t> slices;  // n1, n2, ...: every m-th of the range
+    std::vector<double> lac_scale;     // of each slice, as the scan calibrated it
+    std::vector<float> lac_offset;
+    std::vector<std::uint16_t> xz;  // a row of `columns` samples per slice
+    std::vector<std::uint16_t> yz;  // `rows` rows of one sample per slice
+
+    // Where slice `slice` stands among `slices`, or nullopt.
+    std::optional<std::size_t> index_of(std::int64_t slice) const;
+};
+
 struct WindowPage {
     std::int32_t sta_ly = 0;
     std::int32_t dst_ly = 0;
@@ -59,6 +78,10 @@ struct WindowPage {
     const SampleCounts* counts = nullptr;
     std::span<const PreviewSlice> previews;
     SmallestSlice smallest;
+    // The counts describe only the samples inside each slice's
+    // reconstruction circle; the page draws the circles.
+    bool inside_circle = false;
+    const Planes* planes = nullptr;  // none when null
 };
 
 std::string window_page(const WindowPage& page);

@@ -114,12 +114,46 @@
   let totalSamples = 0;
   for (const c of calibrations) for (const n of c.counts) totalSamples += n;
 
-  const previews = data.previews.map((p) => {
-    const bytes = bytesOf(p.samples);
+  function samplesOf(base64) {
+    const bytes = bytesOf(base64);
     const samples = new Uint16Array(bytes.length >> 1);
     for (let i = 0; i < samples.length; i++) samples[i] = bytes[2 * i] | (bytes[2 * i + 1] << 8);
-    return { ...p, samples, calibration: calibrations[p.calibration] };
-  });
+    return samples;
+  }
+
+  const previews = data.previews.map((p) => ({
+    ...p,
+    samples: samplesOf(p.samples),
+    calibration: calibrations[p.calibration],
+  }));
+
+  // The two planes across the slices: xz has a row per slice (its row y),
+  // yz a column per slice (its column x); each pixel one sample of its own
+  // slice, under that slice's calibration.
+  const planeData = data.planes;
+  const planes = [];
+  if (planeData) {
+    const n = planeData.slices.length;
+    const sliceCalibrations = planeData.calibrations.map((i) => calibrations[i]);
+    planes.push({
+      kind: "xz",
+      columns: planeData.columns,
+      rows: n,
+      samples: samplesOf(planeData.xz),
+      calibrationAt: (i, j) => sliceCalibrations[j],
+      sliceAt: (i, j) => planeData.slices[j],
+      placeAt: (i, j) => `x ${i * planeData.step}, y ${planeData.y}`,
+    });
+    planes.push({
+      kind: "yz",
+      columns: n,
+      rows: planeData.rows,
+      samples: samplesOf(planeData.yz),
+      calibrationAt: (i) => sliceCalibrations[i],
+      sliceAt: (i) => planeData.slices[i],
+      placeAt: (i, j) => `x ${planeData.x}, y ${j * planeData.step}`,
+    });
+  }
 
   // Every sample's LAC, once, for the histogram.
   const histogramData = (() => {
@@ -363,6 +397,117 @@
     p.pointer = null;
   }
 
+  // Where the planes cut each preview, and, counted inside the circles
+  // only, each slice's reconstruction circle.
+  for (const p of previews) {
+    const box = p.canvas.parentElement;
+    if (planeData && planeData.y < p.height) {
+      const line = document.createElement("div");
+      line.className = "cut cut-row";
+      line.style.top = `${((planeData.y + 0.5) / p.height) * 100}%`;
+      box.append(line);
+    }
+    if (planeData && planeData.x < p.width) {
+      const line = document.createElement("div");
+      line.className = "cut cut-column";
+      line.style.left = `${((planeData.x + 0.5) / p.width) * 100}%`;
+      box.append(line);
+    }
+    if (data.insideCircle) {
+      // Centre ((w-1)/2, (h-1)/2) and radius min(w, h)/2, in samples; a
+      // sample covers [x, x + 1).
+      const r = Math.min(p.width, p.height) / 2;
+      const circle = document.createElement("div");
+      circle.className = "circle";
+      circle.style.left = `${((p.width / 2 - r) / p.width) * 100}%`;
+      circle.style.top = `${((p.height / 2 - r) / p.height) * 100}%`;
+      circle.style.width = `${((2 * r) / p.width) * 100}%`;
+      circle.style.height = `${((2 * r) / p.height) * 100}%`;
+      box.append(circle);
+    }
+  }
+
+  const planesSection = $("planes");
+  planesSection.hidden = planes.length === 0;
+  for (const plane of planes) {
+    const figure = document.createElement("figure");
+    const box = document.createElement("div");
+    box.className = "preview-box";
+    const canvas = document.createElement("canvas");
+    canvas.className = "ortho";
+    canvas.dataset.plane = plane.kind;
+    if (plane.kind === "xz") canvas.dataset.y = String(planeData.y);
+    else canvas.dataset.x = String(planeData.x);
+    canvas.dataset.step = String(planeData.step);
+    canvas.dataset.slices = planeData.slices.join(",");
+    canvas.width = plane.columns;
+    canvas.height = plane.rows;
+    box.append(canvas);
+    // The previewed slices, where the plane crosses them.
+    for (const p of previews) {
+      const at = planeData.slices.indexOf(p.slice);
+      if (at < 0) continue;
+      const mark = document.createElement("div");
+      mark.className = plane.kind === "xz" ? "cut cut-row slice-mark" : "cut cut-column slice-mark";
+      const share = `${((at + 0.5) / planeData.slices.length) * 100}%`;
+      if (plane.kind === "xz") mark.style.top = share;
+      else mark.style.left = share;
+      mark.title = `slice ${p.slice}`;
+      box.append(mark);
+    }
+    const caption = document.createElement("figcaption");
+    const title = document.createElement("strong");
+    const n = planeData.slices.length;
+    const first = planeData.slices[0];
+    const last = planeData.slices[n - 1];
+    const every = n > 1 ? planeData.slices[1] - first : 1;
+    const slices = every === 1 ? `slices ${first} to ${last}` : `every ${ordinal(every)} slice, ${first} to ${last}`;
+    if (plane.kind === "xz") {
+      title.textContent = `Row y = ${planeData.y} across the slices`;
+      caption.append(title, ` · ${slices} top to bottom`);
+    } else {
+      title.textContent = `Column x = ${planeData.x} across the slices`;
+      caption.append(title, ` · ${slices} left to right`);
+    }
+    const step = planeData.step === 1 ? "every sample" : `every ${ordinal(planeData.step)} sample`;
+    caption.append(` · ${step}`);
+    const readout = document.createElement("div");
+    readout.className = "readout";
+    figure.append(box, caption, readout);
+    planesSection.append(figure);
+    plane.canvas = canvas;
+    plane.context = canvas.getContext("2d");
+    plane.image = plane.context.createImageData(plane.columns, plane.rows);
+    plane.pixels = new Uint32Array(plane.image.data.buffer);
+    plane.readout = readout;
+    plane.pointer = null;
+  }
+  if (data.insideCircle) {
+    $("population").textContent = "the samples inside the reconstruction circles";
+  }
+
+  // A plane of few slices would be a sliver: each is shown at least a
+  // quarter as deep as it is long, and as a whole within the window.
+  function sizePlanes() {
+    const width = planesSection.clientWidth;
+    const height = Math.max(200, window.innerHeight - 80);
+    for (const plane of planes) {
+      if (plane.kind === "xz") {
+        const ratio = plane.columns / Math.max(plane.rows, Math.ceil(plane.columns / 4));
+        const w = Math.min(width, height * ratio);
+        plane.canvas.style.width = `${w}px`;
+        plane.canvas.style.height = `${w / ratio}px`;
+      } else {
+        const ratio = Math.max(plane.columns, Math.ceil(plane.rows / 4)) / plane.rows;
+        const h = Math.min(height, width / ratio);
+        plane.canvas.style.height = `${h}px`;
+        plane.canvas.style.width = `${h * ratio}px`;
+      }
+    }
+  }
+  sizePlanes();
+  window.addEventListener("resize", sizePlanes);
+
   const littleEndian = new Uint8Array(new Uint32Array([1]).buffer)[0] === 1;
   function pixelOf(g) {
     return littleEndian ? 0xff000000 | (g << 16) | (g << 8) | g : ((g << 24) | (g << 16) | (g << 8) | 0xff) >>> 0;
@@ -376,12 +521,28 @@
     tables.clear();
     const lacMin = state.lacMin.value;
     const scale = windowScale();
-    for (const p of previews) {
-      const c = p.calibration;
+    const used = previews.map((p) => p.calibration);
+    if (planeData) for (const i of planeData.calibrations) used.push(calibrations[i]);
+    for (const c of used) {
       if (tables.has(c)) continue;
       const table = new Uint8Array(65536);
       for (let v = 0; v < 65536; v++) table[v] = grey(v, c.lacScale, c.lacOffset, lacMin, scale);
       tables.set(c, table);
+    }
+  }
+
+  function paintPlanes() {
+    for (const plane of planes) {
+      const { samples, pixels, columns, rows } = plane;
+      // A slice's table per row of xz, per column of yz.
+      const perSlice = planeData.calibrations.map((i) => tables.get(calibrations[i]));
+      for (let j = 0; j < rows; j++) {
+        const rowTable = plane.kind === "xz" ? perSlice[j] : null;
+        for (let i = 0, k = j * columns; i < columns; i++, k++) {
+          pixels[k] = pixelOf((rowTable || perSlice[i])[samples[k]]);
+        }
+      }
+      plane.context.putImageData(plane.image, 0, 0);
     }
   }
 
@@ -447,18 +608,29 @@
     }
   }
 
-  function updateReadout(p) {
-    if (!p.pointer) {
-      p.readout.textContent = "";
+  // "sample v · LAC l · grey g" of the pixel under the pointer, after
+  // `where` it lies; nothing when the pointer is elsewhere.
+  function showSample(view, where, calibration) {
+    if (!view.pointer) {
+      view.readout.textContent = "";
       return;
     }
-    const { i, j } = p.pointer;
-    const v = p.samples[j * p.columns + i];
-    const c = p.calibration;
+    const { i, j } = view.pointer;
+    const v = view.samples[j * view.columns + i];
+    const c = calibration(i, j);
     const lac = sampleLac(v, c.lacScale, c.lacOffset);
     const g = grey(v, c.lacScale, c.lacOffset, state.lacMin.value, windowScale());
-    p.readout.textContent =
-      `x ${i * p.step}, y ${j * p.step} · sample ${v} · LAC ${formatFixed(lac, 6)} · grey ${g}`;
+    view.readout.textContent =
+      `${where(i, j)} · sample ${v} · LAC ${formatFixed(lac, 6)} · grey ${g}`;
+  }
+
+  function updateReadout(p) {
+    showSample(p, (i, j) => `x ${i * p.step}, y ${j * p.step}`, () => p.calibration);
+  }
+
+  function updatePlaneReadout(plane) {
+    showSample(plane, (i, j) => `slice ${plane.sliceAt(i, j)}, ${plane.placeAt(i, j)}`,
+               plane.calibrationAt);
   }
 
   // ---- The one redraw.
@@ -475,6 +647,8 @@
       windowChanged = false;
       rebuildTables();
       paintPreviews();
+      paintPlanes();
+      for (const plane of planes) updatePlaneReadout(plane);
       const { toZero, to255 } = fractions();
       $("to-zero").textContent = percent(toZero);
       $("to-255").textContent = percent(to255);
@@ -636,6 +810,17 @@
     p.canvas.addEventListener("pointerleave", () => {
       p.pointer = null;
       updateReadout(p);
+    });
+  }
+
+  for (const plane of planes) {
+    plane.canvas.addEventListener("pointermove", (event) => {
+      plane.pointer = pixelUnder(plane, event);
+      updatePlaneReadout(plane);
+    });
+    plane.canvas.addEventListener("pointerleave", () => {
+      plane.pointer = null;
+      updatePlaneReadout(plane);
     });
   }
 
