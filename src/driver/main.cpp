@@ -1,7 +1,5 @@
 // slabtone: converts a stack of 16-bit CT slices (rec%04d.tif) into 8-bit
 // slices (ro%04d.tif) through a window of linear attenuation coefficients.
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -11,6 +9,7 @@
 #include "failure.hpp"
 #include "memory_pool.hpp"
 #include "slice_loop.hpp"
+#include "terminal.hpp"
 
 int main(int argc, char** argv) {
     slabtone::settle_process_memory();
@@ -36,7 +35,7 @@ int main(int argc, char** argv) {
         // On a terminal a failure's message gets a line of its own; into a
         // pipe or a file every byte stays as it always was.
         slabtone::run_slices(std::get<slabtone::RunParameters>(parsed), stdout,
-                             ::isatty(STDOUT_FILENO) == 1);
+                             slabtone::is_terminal(stdout));
     } catch (const slabtone::SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());

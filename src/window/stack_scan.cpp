@@ -1,13 +1,12 @@
 #include "stack_scan.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <new>
 
 #include "failure.hpp"
 #include "slice_run.hpp"
+#include "terminal.hpp"
 
 namespace slabtone {
 
@@ -80,7 +79,7 @@ StackScan scan_stack(const WindowParameters& parameters,
     if (planes) scan.planes = empty_planes(*planes);
     const std::int64_t first = parameters.sta_ly;
     const std::int64_t last = parameters.dst_ly;
-    const bool show_progress = ::isatty(STDERR_FILENO) == 1;
+    const bool show_progress = is_terminal(stderr);
     SliceRunJobs<CountingJob> jobs{[&] {
                                        return std::make_unique<CountingJob>(
                                            parameters.show, parameters.inside_circle, planes);

@@ -7,8 +7,6 @@
 // stacks of ended threads mapped for reuse).
 #pragma once
 
-#include <pthread.h>
-
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -33,14 +31,8 @@ class WorkerThreads {
     void join() noexcept;
 
   private:
-    struct Thread {
-        pthread_t id{};
-        void* stack = nullptr;
-        std::size_t stack_size = 0;
-        unsigned index = 0;
-        WorkerThreads* owner = nullptr;
-    };
-    static void* run(void* thread);
+    // One started thread as the system knows it: its handle, its stack.
+    struct Thread;
 
     std::function<void(unsigned)> body_;
     std::vector<Thread*> threads_;

@@ -1,5 +1,6 @@
 #include "worker_threads.hpp"
 
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -45,17 +46,25 @@ std::size_t WorkerThreads::footprint() noexcept {
     return kStackSize + page_size();
 }
 
-void* WorkerThreads::run(void* argument) {
-    auto* thread = static_cast<Thread*>(argument);
-    try {
-        thread->owner->body_(thread->index);
-    } catch (...) {
-        // The bodies report through their own results; nothing may escape a
-        // thread.
-        std::terminate();
+struct WorkerThreads::Thread {
+    pthread_t id{};
+    void* stack = nullptr;
+    std::size_t stack_size = 0;
+    unsigned index = 0;
+    WorkerThreads* owner = nullptr;
+
+    static void* run(void* argument) {
+        auto* thread = static_cast<Thread*>(argument);
+        try {
+            thread->owner->body_(thread->index);
+        } catch (...) {
+            // The bodies report through their own results; nothing may
+            // escape a thread.
+            std::terminate();
+        }
+        return nullptr;
     }
-    return nullptr;
-}
+};
 
 unsigned WorkerThreads::start(unsigned count, std::function<void(unsigned)> body) {
     body_ = std::move(body);
@@ -77,7 +86,7 @@ unsigned WorkerThreads::start(unsigned count, std::function<void(unsigned)> body
         bool started = thread != nullptr && ::pthread_attr_init(&attributes) == 0;
         if (started) {
             started = ::pthread_attr_setstack(&attributes, stack, size) == 0 &&
-                      ::pthread_create(&thread->id, &attributes, run, thread) == 0;
+                      ::pthread_create(&thread->id, &attributes, Thread::run, thread) == 0;
             ::pthread_attr_destroy(&attributes);
         }
         if (!started) {
