@@ -360,20 +360,32 @@
   }
   const tables = new Map(); // calibration -> 65536 grey values for the window
 
-  for (const p of previews) {
+  // A figure for one view: its canvas of columns x rows in a box, the
+  // caption and a readout line, put into `section`; the view keeps what it
+  // paints and reads. Returns the box, for what is drawn over the canvas.
+  function addView(view, section, className, caption) {
     const figure = document.createElement("figure");
     const box = document.createElement("div");
     box.className = "preview-box";
     const canvas = document.createElement("canvas");
-    canvas.className = "preview";
-    canvas.dataset.slice = String(p.slice);
-    canvas.dataset.step = String(p.step);
-    canvas.width = p.columns;
-    canvas.height = p.rows;
-    const cropBox = document.createElement("div");
-    cropBox.className = "crop-box";
-    cropBox.hidden = true;
-    box.append(canvas, cropBox);
+    canvas.className = className;
+    canvas.width = view.columns;
+    canvas.height = view.rows;
+    box.append(canvas);
+    const readout = document.createElement("div");
+    readout.className = "readout";
+    figure.append(box, caption, readout);
+    section.append(figure);
+    view.canvas = canvas;
+    view.context = canvas.getContext("2d", { willReadFrequently: false });
+    view.image = view.context.createImageData(view.columns, view.rows);
+    view.pixels = new Uint32Array(view.image.data.buffer);
+    view.readout = readout;
+    view.pointer = null;
+    return box;
+  }
+
+  for (const p of previews) {
     const caption = document.createElement("figcaption");
     const title = document.createElement("strong");
     title.textContent = `Slice ${p.slice}`;
@@ -384,17 +396,14 @@
     description.textContent =
       p.description === null ? "no description" : `description “${p.description}”`;
     caption.append(description);
-    const readout = document.createElement("div");
-    readout.className = "readout";
-    figure.append(box, caption, readout);
-    previewsSection.append(figure);
-    p.canvas = canvas;
-    p.context = canvas.getContext("2d", { willReadFrequently: false });
-    p.image = p.context.createImageData(p.columns, p.rows);
-    p.pixels = new Uint32Array(p.image.data.buffer);
+    const box = addView(p, previewsSection, "preview", caption);
+    p.canvas.dataset.slice = String(p.slice);
+    p.canvas.dataset.step = String(p.step);
+    const cropBox = document.createElement("div");
+    cropBox.className = "crop-box";
+    cropBox.hidden = true;
+    box.append(cropBox);
     p.cropBox = cropBox;
-    p.readout = readout;
-    p.pointer = null;
   }
 
   // Where the planes cut each preview, and, counted inside the circles
@@ -430,31 +439,6 @@
   const planesSection = $("planes");
   planesSection.hidden = planes.length === 0;
   for (const plane of planes) {
-    const figure = document.createElement("figure");
-    const box = document.createElement("div");
-    box.className = "preview-box";
-    const canvas = document.createElement("canvas");
-    canvas.className = "ortho";
-    canvas.dataset.plane = plane.kind;
-    if (plane.kind === "xz") canvas.dataset.y = String(planeData.y);
-    else canvas.dataset.x = String(planeData.x);
-    canvas.dataset.step = String(planeData.step);
-    canvas.dataset.slices = planeData.slices.join(",");
-    canvas.width = plane.columns;
-    canvas.height = plane.rows;
-    box.append(canvas);
-    // The previewed slices, where the plane crosses them.
-    for (const p of previews) {
-      const at = planeData.slices.indexOf(p.slice);
-      if (at < 0) continue;
-      const mark = document.createElement("div");
-      mark.className = plane.kind === "xz" ? "cut cut-row slice-mark" : "cut cut-column slice-mark";
-      const share = `${((at + 0.5) / planeData.slices.length) * 100}%`;
-      if (plane.kind === "xz") mark.style.top = share;
-      else mark.style.left = share;
-      mark.title = `slice ${p.slice}`;
-      box.append(mark);
-    }
     const caption = document.createElement("figcaption");
     const title = document.createElement("strong");
     const n = planeData.slices.length;
@@ -471,16 +455,25 @@
     }
     const step = planeData.step === 1 ? "every sample" : `every ${ordinal(planeData.step)} sample`;
     caption.append(` · ${step}`);
-    const readout = document.createElement("div");
-    readout.className = "readout";
-    figure.append(box, caption, readout);
-    planesSection.append(figure);
-    plane.canvas = canvas;
-    plane.context = canvas.getContext("2d");
-    plane.image = plane.context.createImageData(plane.columns, plane.rows);
-    plane.pixels = new Uint32Array(plane.image.data.buffer);
-    plane.readout = readout;
-    plane.pointer = null;
+    const box = addView(plane, planesSection, "ortho", caption);
+    const canvas = plane.canvas;
+    canvas.dataset.plane = plane.kind;
+    if (plane.kind === "xz") canvas.dataset.y = String(planeData.y);
+    else canvas.dataset.x = String(planeData.x);
+    canvas.dataset.step = String(planeData.step);
+    canvas.dataset.slices = planeData.slices.join(",");
+    // The previewed slices, where the plane crosses them.
+    for (const p of previews) {
+      const at = planeData.slices.indexOf(p.slice);
+      if (at < 0) continue;
+      const mark = document.createElement("div");
+      mark.className = plane.kind === "xz" ? "cut cut-row slice-mark" : "cut cut-column slice-mark";
+      const share = `${((at + 0.5) / planeData.slices.length) * 100}%`;
+      if (plane.kind === "xz") mark.style.top = share;
+      else mark.style.left = share;
+      mark.title = `slice ${p.slice}`;
+      box.append(mark);
+    }
   }
   if (data.insideCircle) {
     $("population").textContent = "the samples inside the reconstruction circles";
