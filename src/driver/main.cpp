@@ -1,10 +1,10 @@
 // slabtone: converts a stack of 16-bit CT slices (rec%04d.tif) into 8-bit
 // slices (ro%04d.tif) through a window of linear attenuation coefficients.
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <variant>
 
+#include "atomic_file.hpp"
 #include "command_line.hpp"
 #include "failure.hpp"
 #include "memory_pool.hpp"
@@ -13,9 +13,7 @@
 
 int main(int argc, char** argv) {
     slabtone::settle_process_memory();
-    // Past a file size limit a write then fails, and is reported, instead
-    // of the signal ending the run.
-    std::signal(SIGXFSZ, SIG_IGN);
+    slabtone::let_writes_fail_past_size_limit();
     switch (slabtone::sole_option(argc, argv)) {
         case slabtone::SoleOption::version:
             std::fwrite(slabtone::kVersionLine.data(), 1, slabtone::kVersionLine.size(), stdout);

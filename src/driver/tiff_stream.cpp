@@ -6,6 +6,7 @@
 #include <new>
 
 #include "atomic_file.hpp"
+#include "files.hpp"
 
 namespace slabtone {
 
@@ -83,14 +84,7 @@ bool FileSink::flush() {
 std::uint64_t FileSink::read_at(std::uint64_t position, std::uint8_t* out, std::uint64_t count) {
     if (!flush() || position >= size_) return 0;
     count = std::min<std::uint64_t>(count, size_ - position);
-    std::uint64_t done = 0;
-    while (done < count) {
-        const ssize_t got =
-            ::pread(fd_, out + done, count - done, static_cast<off_t>(position + done));
-        if (got <= 0) break;
-        done += static_cast<std::uint64_t>(got);
-    }
-    return done;
+    return read_file_at(fd_, out, count, position);
 }
 
 namespace {

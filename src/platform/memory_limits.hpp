@@ -34,4 +34,13 @@ MemoryLimits read_memory_limits(const std::filesystem::path& root);
 // The limits of this process now.
 MemoryLimits current_memory_limits();
 
+// The machine's memory as the system reports it, without /proc.
+std::optional<std::uint64_t> installed_memory() noexcept;
+
+// Has the C library map every large block on its own (given back whole when
+// freed) and keep one heap for all threads (rather than reserving a heap's
+// address space per thread), so that what the process holds follows what
+// it holds now, not what its threads did.
+void map_large_blocks_alone() noexcept;
+
 }  // namespace slabtone

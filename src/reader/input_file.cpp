@@ -1,9 +1,5 @@
 #include "input_file.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -13,27 +9,13 @@
 #include <utility>
 
 #include "failure.hpp"
+#include "files.hpp"
 
 namespace slabtone {
 
 namespace {
 
 constexpr std::uint64_t kUnknownSize = std::numeric_limits<std::uint64_t>::max();
-
-// Reads until `count` bytes, the end of the file or the first error: what
-// was read counts, as a C stream would deliver it.
-std::uint64_t read_at(int fd, std::uint8_t* out, std::uint64_t count, std::uint64_t position) {
-    std::uint64_t done = 0;
-    while (done < count) {
-        const std::uint64_t chunk = std::min<std::uint64_t>(count - done, std::uint64_t{1} << 30);
-        if (position + done > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
-        const ssize_t got = ::pread(fd, out + done, chunk, static_cast<off_t>(position + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<std::uint64_t>(got);
-    }
-    return done;
-}
 
 // The large blocks of the file this thread read last, kept for the next
 // one: a run reads thousands of files.
@@ -50,7 +32,7 @@ struct InputFile::Disk {
     Disk(const Disk&) = delete;
     Disk& operator=(const Disk&) = delete;
     ~Disk() {
-        ::close(fd);
+        close_file(fd);
         if (large && !t_spare_blocks) t_spare_blocks = std::move(large);
     }
 
@@ -114,38 +96,33 @@ InputFile InputFile::view_of(const std::uint8_t* bytes, std::uint64_t size) {
 }
 
 std::optional<InputFile> InputFile::open(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const OpenOutcome opened = open_for_reading(path);
+    if (!opened.file) {
         // Out of descriptors is no property of the file: other slices may
         // hold them.
-        if (errno == EMFILE || errno == ENFILE)
-            throw DescriptorShortage(path, Failure::file_not_found);
+        if (opened.out_of_handles) throw DescriptorShortage(path, Failure::file_not_found);
         return std::nullopt;
     }
+    const int fd = opened.file->handle;
     InputFile file;
     try {
         file.disk_ = std::make_unique<Disk>(fd);
     } catch (...) {
-        ::close(fd);
+        close_file(fd);
         throw;
     }
-    struct stat info {};
-    const bool known = ::fstat(fd, &info) == 0;
-    if (known && S_ISREG(info.st_mode)) {
-        file.size_ = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
-        return file;
-    }
-    if (known && S_ISBLK(info.st_mode)) {
-        // A disk or partition: st_size is 0, its end is where seeking ends.
-        const off_t end = ::lseek(fd, 0, SEEK_END);
-        file.size_ = end > 0 ? static_cast<std::uint64_t>(end) : kUnknownSize;
-        return file;
-    }
-    if (!known || !(S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode))) {
-        // A character device or a folder: read by position until a read
-        // comes short.
-        file.size_ = kUnknownSize;
-        return file;
+    switch (opened.file->kind) {
+        case FileKind::regular:
+        case FileKind::block_device:
+            file.size_ = opened.file->size;
+            return file;
+        case FileKind::other:
+            // A character device or a folder: read by position until a
+            // read comes short.
+            file.size_ = kUnknownSize;
+            return file;
+        case FileKind::stream:
+            break;
     }
     // A pipe: everything it delivers, in memory.
     PooledBuffer& stream = file.disk_->stream;
@@ -155,10 +132,10 @@ std::optional<InputFile> InputFile::open(const std::string& path) {
             !stream.reserve(std::max<std::size_t>(stream.capacity() * 2, 1 << 20), size)) {
             fail_for_memory(path, Failure::cell_allocation);
         }
-        const ssize_t got = ::read(fd, stream.data() + size, stream.capacity() - kPadding - size);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        size += static_cast<std::uint64_t>(got);
+        const std::uint64_t got =
+            read_next(fd, stream.data() + size, stream.capacity() - kPadding - size);
+        if (got == 0) break;
+        size += got;
     }
     std::memset(stream.data() + size, 0, kPadding);
     file.memory_ = stream.data();
@@ -167,8 +144,7 @@ std::optional<InputFile> InputFile::open(const std::string& path) {
 }
 
 bool InputFile::is_regular_file(const std::string& path) {
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return slabtone::is_regular_file(path);
 }
 
 int InputFile::byte_on_disk(std::uint64_t position) const {
@@ -186,7 +162,7 @@ int InputFile::byte_on_disk(std::uint64_t position) const {
         disk.next_to_replace = (slot + 1) % Disk::kBlocks;
         std::uint8_t* block = storage + slot * block_size;
         const std::uint64_t wanted = std::min(block_size, size_ - base);
-        const std::uint64_t got = read_at(disk.fd, block, wanted, base);
+        const std::uint64_t got = read_file_at(disk.fd, block, wanted, base);
         // A short read is the end of the file, wherever fstat put it.
         if (got < wanted) size_ = base + got;
         disk.base[slot] = base;
@@ -212,7 +188,7 @@ std::uint64_t InputFile::read(std::uint64_t position, std::span<std::uint8_t> ou
         if (count > 0) std::memcpy(out.data(), memory_ + position, count);
         return count;
     }
-    const std::uint64_t got = read_at(disk_->fd, out.data(), count, position);
+    const std::uint64_t got = read_file_at(disk_->fd, out.data(), count, position);
     if (got < count) size_ = position + got;
     return got;
 }

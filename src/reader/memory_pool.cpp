@@ -1,10 +1,5 @@
 #include "memory_pool.hpp"
 
-#include <unistd.h>
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -42,12 +37,7 @@ std::uint64_t system_capacity() noexcept {
     } catch (...) {
         // Unreadable limits: the physical memory alone.
     }
-    const long pages = ::sysconf(_SC_PHYS_PAGES);
-    const long page_size = ::sysconf(_SC_PAGESIZE);
-    if (pages > 0 && page_size > 0) {
-        capacity = std::min(
-            capacity, static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size));
-    }
+    if (const auto physical = installed_memory()) capacity = std::min(capacity, *physical);
     return capacity;
 }
 
@@ -61,10 +51,7 @@ std::uint64_t alone_capacity() noexcept {
 }
 
 void settle_process_memory() noexcept {
-#if defined(__GLIBC__)
-    ::mallopt(M_ARENA_MAX, 1);
-    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
-#endif
+    map_large_blocks_alone();
     alone_capacity();
 }
 

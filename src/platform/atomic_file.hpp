@@ -41,6 +41,10 @@ class AtomicFile {
 // The whole file in one go; false when it could not be stored.
 bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes);
 
+// From now on a write past the process's file size limit fails, and is
+// reported as any failed write, instead of ending the process.
+void let_writes_fail_past_size_limit() noexcept;
+
 // Writes all of `bytes` at `position`; false on a failed write.
 bool write_all_at(int fd, std::uint64_t position, std::span<const std::uint8_t> bytes);
 
