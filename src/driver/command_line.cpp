@@ -1,15 +1,19 @@
 #include "command_line.hpp"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 namespace slabtone {
 
-SoleOption sole_option(int argc, const char* const* argv) {
-    if (argc != 2) return SoleOption::none;
-    if (std::strcmp(argv[1], "--version") == 0) return SoleOption::version;
-    if (std::strcmp(argv[1], "--help") == 0) return SoleOption::help;
-    return SoleOption::none;
+std::optional<int> answer_sole_option(int argc, const char* const* argv, std::string_view usage) {
+    if (argc != 2) return std::nullopt;
+    std::string_view answer;
+    if (std::strcmp(argv[1], "--version") == 0) answer = kVersionLine;
+    if (std::strcmp(argv[1], "--help") == 0) answer = usage;
+    if (answer.empty()) return std::nullopt;
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
+    return 0;
 }
 
 std::variant<RunParameters, std::string_view> parse_command_line(int argc,

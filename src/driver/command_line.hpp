@@ -19,8 +19,9 @@ inline constexpr std::string_view kVersionLine = "slabtone " SLABTONE_VERSION "\
 // --version and --help are options only as the sole argument: every other
 // command line is read as it always was, so a run that worked before still
 // does, and "slabtone --version 1" is a wrong command line.
-enum class SoleOption { none, version, help };
-SoleOption sole_option(int argc, const char* const* argv);
+// Answers --version or --help on standard output (the latter with `usage`):
+// the exit status; nullopt for any other command line.
+std::optional<int> answer_sole_option(int argc, const char* const* argv, std::string_view usage);
 
 // Zero-based, inclusive; checked against each slice when it is cut.
 struct CropRectangle {

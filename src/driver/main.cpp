@@ -14,15 +14,8 @@
 int main(int argc, char** argv) {
     slabtone::settle_process_memory();
     slabtone::let_writes_fail_past_size_limit();
-    switch (slabtone::sole_option(argc, argv)) {
-        case slabtone::SoleOption::version:
-            std::fwrite(slabtone::kVersionLine.data(), 1, slabtone::kVersionLine.size(), stdout);
-            return 0;
-        case slabtone::SoleOption::help:
-            std::fwrite(slabtone::kUsageTooFew.data(), 1, slabtone::kUsageTooFew.size(), stdout);
-            return 0;
-        case slabtone::SoleOption::none:
-            break;
+    if (auto status = slabtone::answer_sole_option(argc, argv, slabtone::kUsageTooFew)) {
+        return *status;
     }
     auto parsed = slabtone::parse_command_line(argc, argv);
     if (const auto* usage = std::get_if<std::string_view>(&parsed)) {

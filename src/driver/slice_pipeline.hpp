@@ -31,6 +31,7 @@
 
 #include "description_record.hpp"
 #include "failure.hpp"
+#include "files.hpp"
 #include "gray_tiff.hpp"
 #include "slice_conversion.hpp"
 #include "worker_threads.hpp"
@@ -165,7 +166,7 @@ class SlicePipeline {
     void process(std::int64_t slice, Job& job, ReaderBuffers& buffers) {
         Outcome result;
         try {
-            if (InputFile::is_regular_file(input_name(slice))) {
+            if (is_regular_file(input_name(slice))) {
                 read_and_process(slice, job, buffers, result);
             } else {
                 result.unread = true;

@@ -8,9 +8,10 @@
 // thread: with nothing else in memory and no other thread, exactly as a run
 // on one core converts every slice; the run then goes on with one worker
 // fewer. A slice whose file is not a regular file (a pipe a decompressor
-// feeds, a device) is read once only, alone, as on one core. Only a slice that fails alone fails
-// the run, so the files, the messages and the exit status are those of a one-core run, whatever the
-// cores, the memory, or the threads that could be started.
+// feeds, a device) is read once only, alone, as on one core. Only a slice
+// that fails alone fails the run, so the files, the messages and the exit
+// status are those of a one-core run, whatever the cores, the memory, or
+// the threads that could be started.
 #pragma once
 
 #include <cstdint>
@@ -23,8 +24,8 @@
 
 #include "description_record.hpp"
 #include "failure.hpp"
+#include "files.hpp"
 #include "gray_tiff.hpp"
-#include "input_file.hpp"
 #include "memory_pool.hpp"
 #include "slice_conversion.hpp"
 #include "slice_pipeline.hpp"
@@ -64,7 +65,7 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
             // for its samples.
             const std::string probed = input_name(first);
             const std::optional<SliceShape> shape =
-                InputFile::is_regular_file(probed) ? probe_gray_tiff(probed) : std::nullopt;
+                is_regular_file(probed) ? probe_gray_tiff(probed) : std::nullopt;
             workers = workers_that_fit(shape ? jobs.need(*shape) : 0, limits, cores,
                                        static_cast<std::uint64_t>(last - first + 1));
             if (const auto spare = spare_descriptors()) {
@@ -137,7 +138,7 @@ void run_slices_in_order(std::int64_t first, std::int64_t last, const SliceRunJo
             alone_buffers = ReaderBuffers();
             alone_job->release_memory();
         };
-        if (!InputFile::is_regular_file(input_name(next))) {
+        if (!is_regular_file(input_name(next))) {
             release_memory();
             convert_alone();
             continue;

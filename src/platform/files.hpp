@@ -38,7 +38,9 @@ std::uint64_t read_file_at(int handle, std::uint8_t* out, std::uint64_t count,
 // The next bytes of a stream; 0 at its end or on an error.
 std::uint64_t read_next(int handle, std::uint8_t* out, std::uint64_t count);
 
-// Whether `path` names a regular file (following links).
+// Whether `path` names a regular file (following links), which can be read
+// again after a first read. A pipe or a device may give its bytes only
+// once, or other bytes the next time; false also when there is no such file.
 bool is_regular_file(const std::string& path);
 
 }  // namespace slabtone

@@ -143,10 +143,6 @@ std::optional<InputFile> InputFile::open(const std::string& path) {
     return file;
 }
 
-bool InputFile::is_regular_file(const std::string& path) {
-    return slabtone::is_regular_file(path);
-}
-
 int InputFile::byte_on_disk(std::uint64_t position) const {
     if (position >= size_) return -1;
     Disk& disk = *disk_;

@@ -40,11 +40,6 @@ class InputFile {
     // fit.
     static std::optional<InputFile> open(const std::string& path);
 
-    // Whether `path` names a regular file (following links), which can be
-    // read again after a first read. A pipe or a device may give its bytes
-    // only once, or other bytes the next time; false also when there is no
-    // such file.
-    static bool is_regular_file(const std::string& path);
     static InputFile from_bytes(const std::vector<std::uint8_t>& bytes);
     // The `size` bytes at `bytes`, read in place: they must be followed by
     // kPadding readable bytes and outlive the view.

@@ -327,10 +327,10 @@ void assemble_rows(const InputFile& file, const std::string& file_name, const Im
                 const StripSpan strip = span_of(k);
                 raw16 = strip.byte_count == std::uint64_t{strip.rows} * row_bytes;
             }
-            const bool whole_rows = bytes == std::uint64_t{run_rows} * row_bytes;
             bool done = false;
-            if (raw16 && whole_rows) {
-                // One strip of all their rows, which the run matches byte for byte.
+            if (raw16) {
+                // Strips that follow one another, each exactly its rows: one
+                // strip of all their rows.
                 const StripSpan merged{first.first_row, run_rows, first.offset,
                                        static_cast<std::uint32_t>(bytes)};
                 done = file.holds(merged.offset, bytes) &&

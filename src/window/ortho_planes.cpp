@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "files.hpp"
 #include "gray_tiff.hpp"
-#include "input_file.hpp"
 #include "slice_conversion.hpp"
 
 namespace slabtone {
@@ -14,7 +14,7 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> smallest_size(std::int64_
     std::pair<std::uint32_t, std::uint32_t> smallest{UINT32_MAX, UINT32_MAX};
     for (std::int64_t slice = first; slice <= last; ++slice) {
         const std::string name = input_name(slice);
-        if (!InputFile::is_regular_file(name)) return std::nullopt;
+        if (!is_regular_file(name)) return std::nullopt;
         const std::optional<SliceShape> shape = probe_gray_tiff(name);
         if (!shape) return std::nullopt;
         smallest.first = std::min(smallest.first, shape->width);
@@ -32,10 +32,7 @@ std::optional<PlaneGeometry> plane_geometry(
     g.x = at ? at->first : width / 2;
     g.y = at ? at->second : height / 2;
     if (g.x >= width || g.y >= height) return std::nullopt;
-    // The previews' rule: the longer side in at most 1024 samples.
-    const std::uint32_t longer = std::max(width, height);
-    g.step = std::max(
-        1u, longer / PreviewSlice::kLongestSide + (longer % PreviewSlice::kLongestSide != 0));
+    g.step = preview_step(width, height);
     g.columns = (width - 1) / g.step + 1;
     g.rows = (height - 1) / g.step + 1;
     g.first = first;

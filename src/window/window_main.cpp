@@ -116,16 +116,7 @@ int report(const WindowParameters& parameters, const StackScan& scan) {
 
 int main(int argc, char** argv) {
     slabtone::settle_process_memory();
-    switch (sole_option(argc, argv)) {
-        case SoleOption::version:
-            std::fwrite(kVersionLine.data(), 1, kVersionLine.size(), stdout);
-            return 0;
-        case SoleOption::help:
-            std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stdout);
-            return 0;
-        case SoleOption::none:
-            break;
-    }
+    if (auto status = answer_sole_option(argc, argv, kWindowUsage)) return *status;
     std::optional<WindowParameters> parameters = parse_window_command_line(argc, argv);
     if (!parameters) {
         std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stderr);

@@ -128,10 +128,7 @@ void append_data(std::string& json, const WindowPage& page) {
     }
     json += "],\"previews\":[";
     for (const PreviewSlice& p : page.previews) {
-        const auto key = std::make_pair(std::bit_cast<std::uint64_t>(p.lac_scale),
-                                        std::bit_cast<std::uint32_t>(p.lac_offset));
-        const auto at = all.find(key);
-        const auto calibration = at == all.end() ? 0 : std::distance(all.begin(), at);
+        const std::size_t calibration = calibration_index(all, p.lac_scale, p.lac_offset);
         json += &p == page.previews.data() ? "{" : ",{";
         json +=
             "\"slice\":" + std::to_string(p.slice) + ",\"width\":" + std::to_string(p.width) +
@@ -176,15 +173,19 @@ std::string json_string(std::string_view text) {
     return json + "\"";
 }
 
+std::uint32_t preview_step(std::uint32_t width, std::uint32_t height) noexcept {
+    const std::uint32_t longer = std::max(width, height);
+    return std::max(
+        1u, longer / PreviewSlice::kLongestSide + (longer % PreviewSlice::kLongestSide != 0));
+}
+
 PreviewSlice preview_of(std::int64_t slice, const RowTable& rows, double lac_scale,
                         float lac_offset, const std::optional<std::string>& description) {
     PreviewSlice p;
     p.slice = slice;
     p.width = rows.width();
     p.height = rows.height();
-    const std::uint32_t longer = std::max(p.width, p.height);
-    p.step = longer / PreviewSlice::kLongestSide + (longer % PreviewSlice::kLongestSide != 0);
-    p.step = std::max(p.step, 1u);
+    p.step = preview_step(p.width, p.height);
     p.columns = (p.width - 1) / p.step + 1;
     p.rows = (p.height - 1) / p.step + 1;
     p.lac_scale = lac_scale;

@@ -34,6 +34,9 @@ struct PreviewSlice {
     std::vector<std::uint16_t> samples;  // columns * rows, row after row
 };
 
+// The step of the samples shown: the longer side in at most kLongestSide.
+std::uint32_t preview_step(std::uint32_t width, std::uint32_t height) noexcept;
+
 PreviewSlice preview_of(std::int64_t slice, const RowTable& rows, double lac_scale,
                         float lac_offset, const std::optional<std::string>& description);
 
