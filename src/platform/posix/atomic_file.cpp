@@ -130,9 +130,4 @@ bool AtomicFile::commit() {
     return stored;
 }
 
-bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes) {
-    AtomicFile file(name);
-    return file.fd() >= 0 && write_all_at(file.fd(), 0, bytes) && file.commit();
-}
-
 }  // namespace slabtone

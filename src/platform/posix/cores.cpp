@@ -6,42 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <exception>
-#include <sstream>
-
-#include "cgroup.hpp"
 
 namespace slabtone {
-
-std::optional<unsigned> cpu_quota_cores(const std::filesystem::path& root) {
-    const std::optional<CgroupFolders> folders = cgroup_folders(root, "cpu");
-    if (!folders) return std::nullopt;
-    std::optional<std::uint64_t> cores;
-    for (const auto& folder : folders->way_up) {
-        // v2: "quota period" or "max period"; v1: the quota (-1 for none)
-        // and the period in two files.
-        std::string quota_text, period_text;
-        if (folders->v1) {
-            quota_text = read_first_line(folder / "cpu.cfs_quota_us").value_or("");
-            period_text = read_first_line(folder / "cpu.cfs_period_us").value_or("");
-        } else {
-            std::istringstream(read_first_line(folder / "cpu.max").value_or("")) >> quota_text >>
-                period_text;
-        }
-        char* end = nullptr;
-        const long long quota = std::strtoll(quota_text.c_str(), &end, 10);
-        if (quota_text.empty() || *end != '\0' || quota <= 0) continue;
-        const long long period = std::strtoll(period_text.c_str(), &end, 10);
-        if (period_text.empty() || *end != '\0' || period <= 0) continue;
-        // Time for 1.5 cores keeps two busy half the time each: round up.
-        const std::uint64_t here =
-            (static_cast<std::uint64_t>(quota) - 1) / static_cast<std::uint64_t>(period) + 1;
-        cores = cores ? std::min(*cores, here) : here;
-    }
-    if (!cores) return std::nullopt;
-    return static_cast<unsigned>(std::min<std::uint64_t>(*cores, 1u << 20));
-}
 
 unsigned usable_cores() {
     unsigned cores = 1;

@@ -1,0 +1,132 @@
+#include "atomic_file.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cwchar>
+#include <mutex>
+
+#include "handles.hpp"
+
+namespace slabtone {
+
+namespace {
+
+// The temporary file being written, for the console handler: a fixed
+// buffer, since the handler runs while other threads go on, and a flag that
+// says it holds a name. Only one file is stored at a time.
+wchar_t g_temporary[32768];
+std::atomic<bool> g_temporary_active{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+// Ctrl+C, Ctrl+Break, closing the console window, logging off and shutting
+// down end the process once the handlers return; the temporary file goes
+// first. It is open with FILE_SHARE_DELETE, so deleting it while it is being
+// written takes effect when the process's handles close, as the process
+// ends.
+BOOL WINAPI remove_temporary(DWORD) {
+    if (g_temporary_active.load(std::memory_order_acquire)) ::DeleteFileW(g_temporary);
+    return FALSE;  // on to the default handler, which ends the process
+}
+
+std::mutex& one_file_at_a_time() {
+    static std::mutex mutex;
+    static std::once_flag once;
+    std::call_once(once, [] { ::SetConsoleCtrlHandler(remove_temporary, TRUE); });
+    return mutex;
+}
+
+// "folder\.name.XXXXXX": the folder part ends at the last slash, backslash
+// or drive colon.
+std::wstring temporary_prefix(const std::wstring& name) {
+    const auto cut = name.find_last_of(L"/\\:");
+    const std::wstring folder =
+        cut == std::wstring::npos ? std::wstring() : name.substr(0, cut + 1);
+    const std::wstring base = cut == std::wstring::npos ? name : name.substr(cut + 1);
+    return folder + L"." + base + L".";
+}
+
+// Six characters that differ from try to try and from process to process.
+std::wstring unique_suffix(unsigned attempt) {
+    static std::atomic<std::uint64_t> counter{0};
+    std::uint64_t value = ::GetTickCount64() * 0x9E3779B97F4A7C15ull ^
+                          (std::uint64_t{::GetCurrentProcessId()} << 20) ^
+                          (counter.fetch_add(1) * 0xBF58476D1CE4E5B9ull) ^ attempt;
+    static constexpr wchar_t kLetters[] =
+        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::wstring suffix;
+    for (int i = 0; i < 6; ++i) {
+        suffix += kLetters[value % 62];
+        value /= 62;
+    }
+    return suffix;
+}
+
+// Creates a new temporary file beside `name` and stores its name in
+// g_temporary; INVALID_HANDLE_VALUE when none can be created.
+HANDLE create_temporary(const std::wstring& name) {
+    const std::wstring prefix = temporary_prefix(name);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        std::wstring path = prefix;
+        path += unique_suffix(attempt);
+        if (path.size() >= std::size(g_temporary)) return INVALID_HANDLE_VALUE;
+        std::wmemcpy(g_temporary, path.c_str(), path.size() + 1);
+        g_temporary_active.store(true, std::memory_order_release);
+        // Read as well as written: the TIFF writer reads back what it wrote.
+        const HANDLE handle =
+            ::CreateFileW(g_temporary, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return handle;
+        g_temporary_active.store(false, std::memory_order_release);
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+// A file size limit is a POSIX resource limit; Windows has none.
+void let_writes_fail_past_size_limit() noexcept {}
+
+bool write_all_at(int fd, std::uint64_t position, std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(position);
+        where.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD written = 0;
+        if (!::WriteFile(handle_of(fd), bytes.data(), chunk, &written, &where) || written == 0) {
+            return false;
+        }
+        bytes = bytes.subspan(written);
+        position += written;
+    }
+    return true;
+}
+
+AtomicFile::AtomicFile(const std::string& name)
+    : one_at_a_time_(one_file_at_a_time()), name_(name) {
+    const HANDLE handle = create_temporary(wide_name(name));
+    fd_ = handle == INVALID_HANDLE_VALUE ? -1 : handle_number(handle);
+}
+
+AtomicFile::~AtomicFile() {
+    if (done_ || fd_ < 0) return;
+    ::CloseHandle(handle_of(fd_));
+    ::DeleteFileW(g_temporary);
+    g_temporary_active.store(false, std::memory_order_release);
+}
+
+bool AtomicFile::commit() {
+    if (fd_ < 0 || done_) return false;
+    done_ = true;
+    bool stored = ::CloseHandle(handle_of(fd_)) != 0;
+    // Replaces an earlier file of the name whole; fails on a folder.
+    stored = stored &&
+             ::MoveFileExW(g_temporary, wide_name(name_).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!stored) ::DeleteFileW(g_temporary);
+    g_temporary_active.store(false, std::memory_order_release);
+    return stored;
+}
+
+}  // namespace slabtone
