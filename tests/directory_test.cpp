@@ -1,7 +1,10 @@
 // The header, the byte order and the directory lookups.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "reader_probe.hpp"
+#include "temp_folder.hpp"
 #include "tiff_builder.hpp"
 #include "tiff_directory.hpp"
 
@@ -167,8 +170,10 @@ TEST(Directory, MissingFileIsFileNotFound) {
 }
 
 TEST(Directory, FolderReadsAsEmptyFile) {
+    TempFolder folder;
+    std::filesystem::create_directory(folder.file("rec0001.tif"));
     try {
-        read_gray_tiff("/");
+        read_gray_tiff(folder.file("rec0001.tif"));
         FAIL() << "accepted a folder";
     } catch (const SliceError& error) {
         EXPECT_EQ(error.failure(), Failure::bad_magic_number);

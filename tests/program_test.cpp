@@ -1,61 +1,14 @@
 // Whole runs of the program in a scratch folder.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 
-#include "libtiff_files.hpp"
-#include "run_program.hpp"
-#include "slice_conversion.hpp"
-#include "slice_files.hpp"
-#include "temp_folder.hpp"
+#include "program_fixture.hpp"
 
 namespace slabtone::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string progress(int slice) {
-    char line[64];
-    std::snprintf(line, sizeof line, "rec%04d.tif(16bit) -> ro%04d.tif(8bit)\r", slice, slice);
-    return line;
-}
-
-std::vector<std::string> names_in(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-class ProgramTest : public ::testing::Test {
-  protected:
-    void put_slice(int slice, const std::vector<std::uint8_t>& bytes) {
-        const std::string name = input_name(slice);
-        write_file(folder_.file(name), bytes);
-    }
-    void put_example(int slice) { put_slice(slice, slice_of(kExampleSamples, 3, kExampleRecord)); }
-    std::vector<std::uint8_t> expected_example(std::uint32_t width = 3, std::uint32_t height = 2,
-                                               std::vector<std::uint8_t> bytes = kExampleBytes) {
-        return expected_output_file(scratch_.file("expected.tif"), bytes, width, height,
-                                    kExampleOutputRecord);
-    }
-    ProgramResult run(const std::vector<std::string>& arguments,
-                      const std::function<void()>& before_exec = nullptr) {
-        return run_slabtone(arguments, folder_.path(), before_exec);
-    }
-
-    TempFolder folder_;
-    TempFolder scratch_;
-};
 
 TEST_F(ProgramTest, EmptyRangePrintsOnlyFinish) {
     ProgramResult result = run({"5", "3", "0", "2"});
@@ -90,41 +43,6 @@ TEST_F(ProgramTest, MissingSliceStopsTheRunAndKeepsEarlierOutputs) {
 // On a terminal the progress line that a failure leaves open is ended
 // before the message, so that the message is not written over it; into a
 // file (above) every byte stays as it was.
-TEST_F(ProgramTest, OnATerminalAFailureMessageGetsALineOfItsOwn) {
-    put_example(1);
-    put_example(3);
-    const struct {
-        std::vector<std::string> arguments;
-        std::string terminal;
-    } cases[] = {
-        {{"1", "3", "0", "2"}, progress(1) + "\n"},  // slice 2 is missing
-        {{"2", "3", "0", "2"}, ""},                  // no line open yet
-        {{"3", "3", "0", "2"}, progress(3) + "\nfinish\n"},
-    };
-    for (const auto& c : cases) {
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
-        ASSERT_EQ(::grantpt(master), 0);
-        ASSERT_EQ(::unlockpt(master), 0);
-        const std::string terminal = ::ptsname(master);
-        const ProgramResult result = run(c.arguments, [&] {
-            const int slave = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);
-            struct termios mode {};
-            ::tcgetattr(slave, &mode);
-            ::cfmakeraw(&mode);  // the bytes as written, no CR added before LF
-            ::tcsetattr(slave, TCSANOW, &mode);
-            ::dup2(slave, 1);
-            ::close(slave);
-        });
-        std::string shown;
-        char buffer[4096];
-        for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
-        ::close(master);
-        EXPECT_EQ(shown, c.terminal) << c.arguments[0];
-        EXPECT_EQ(result.exit_status, c.arguments[0] == "3" ? 0 : 1);
-    }
-}
-
 TEST_F(ProgramTest, SliceNamesForAnyNumber) {
     struct Case {
         std::string arg;
@@ -215,15 +133,6 @@ TEST_F(ProgramTest, RerunReplacesOutputsWhole) {
     EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example(1, 1, {0}));
 }
 
-TEST_F(ProgramTest, OutputIsAPlainFileWithUmaskPermissions) {
-    put_example(1);
-    ProgramResult result = run({"1", "1", "0", "2"}, [] { ::umask(027); });
-    ASSERT_EQ(result.exit_status, 0);
-    struct stat info {};
-    ASSERT_EQ(::stat(folder_.file("ro0001.tif").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0640u);
-}
-
 TEST_F(ProgramTest, OutputNameTakenByAFolderCannotBeWritten) {
     put_example(1);
     put_example(2);
@@ -232,32 +141,6 @@ TEST_F(ProgramTest, OutputNameTakenByAFolderCannotBeWritten) {
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.err, "ro0002.tif : cannot write file.\n");
     EXPECT_EQ(result.out, progress(1));
-    EXPECT_EQ(names_in(folder_.path()),
-              (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif", "ro0002.tif"}));
-}
-
-TEST_F(ProgramTest, FullDiskLeavesNoIncompleteFile) {
-    // A 64 KiB slice against a 16 KiB file size limit.
-    std::vector<std::uint16_t> samples(256 * 256, 1500);
-    put_slice(1, slice_of(samples, 256, kExampleRecord));
-    put_example(2);
-    write_file(folder_.file("ro0001.tif"), {'o', 'l', 'd'});
-    ProgramResult result = run({"2", "1", "0", "2"});
-    result = run({"2", "2", "0", "2"});
-    ASSERT_EQ(result.exit_status, 0);
-    result = run({"1", "2", "0", "2"}, [] {
-        std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {
-            16384, 16384
-        };
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.err, "ro0001.tif : cannot write file.\n");
-    EXPECT_EQ(result.out, "");
-    // The old ro0001.tif is untouched, ro0002.tif from the earlier run
-    // stays, and no temporary file is left.
-    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
     EXPECT_EQ(names_in(folder_.path()),
               (std::vector<std::string>{"rec0001.tif", "rec0002.tif", "ro0001.tif", "ro0002.tif"}));
 }
@@ -276,39 +159,6 @@ TEST_F(ProgramTest, FailureMidRangeTouchesNoLaterSlice) {
     for (const char* name :
          {"ro0003.tif", "ro0004.tif", "ro0006.tif", "ro0007.tif", "ro0008.tif"}) {
         EXPECT_FALSE(fs::exists(folder_.file(name))) << name;
-    }
-}
-
-TEST_F(ProgramTest, OneCoreConvertsLikeEveryCore) {
-    // Pinned to one core there is one worker, which reuses its memory from
-    // slice to slice.
-    LibtiffImage image;
-    image.width = 300;
-    image.height = 300;
-    image.description = kExampleRecord;
-    for (int slice = 1; slice <= 10; ++slice) {
-        image.samples = phantom_samples(300, 300, 16, std::uint32_t(slice), true);
-        image.compression = slice % 2 ? 5 : 1;
-        const std::string name = input_name(slice);
-        write_with_libtiff(folder_.file(name), image);
-    }
-    ASSERT_EQ(run({"1", "10", "0.5", "50"}).exit_status, 0);
-    std::vector<std::vector<std::uint8_t>> all_cores;
-    for (int slice = 1; slice <= 10; ++slice) {
-        const std::string name = output_name(slice);
-        all_cores.push_back(read_file(folder_.file(name)));
-        fs::remove(folder_.file(name));
-    }
-    ProgramResult pinned = run({"1", "10", "0.5", "50"}, [] {
-        cpu_set_t one;
-        CPU_ZERO(&one);
-        CPU_SET(0, &one);
-        ::sched_setaffinity(0, sizeof one, &one);
-    });
-    ASSERT_EQ(pinned.exit_status, 0) << pinned.err << " signal " << pinned.signal;
-    for (int slice = 1; slice <= 10; ++slice) {
-        const std::string name = output_name(slice);
-        EXPECT_EQ(read_file(folder_.file(name)), all_cores[std::size_t(slice - 1)]) << name;
     }
 }
 

@@ -1,8 +1,9 @@
 #include "command_line.hpp"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+
+#include "number_text.hpp"
 
 namespace slabtone {
 
@@ -23,13 +24,13 @@ std::variant<RunParameters, std::string_view> parse_command_line(int argc,
     if (arguments != 4 && arguments != 8) return kUsageCount;
 
     RunParameters run;
-    run.sta_ly = std::atoi(argv[1]);
-    run.dst_ly = std::atoi(argv[2]);
-    run.lac_min = std::atof(argv[3]);
-    run.lac_max = std::atof(argv[4]);
+    run.sta_ly = int_from_text(argv[1]);
+    run.dst_ly = int_from_text(argv[2]);
+    run.lac_min = double_from_text(argv[3]);
+    run.lac_max = double_from_text(argv[4]);
     if (arguments == 8) {
-        run.crop = CropRectangle{std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]),
-                                 std::atoi(argv[8])};
+        run.crop = CropRectangle{int_from_text(argv[5]), int_from_text(argv[6]), int_from_text(argv[7]),
+                                 int_from_text(argv[8])};
     }
     run.window_scale = 255.0 / (run.lac_max - run.lac_min);
     return run;

@@ -7,8 +7,16 @@ namespace slabtone {
 ParsedDescription parse_fields(const std::string& text) {
     ParsedDescription parsed;
     DescriptionRecord& v = parsed.values;
-    int converted = std::sscanf(text.c_str(), kRecordFormat, &v.field1, &v.field2, &v.lac_scale,
-                                &v.lac_offset, &v.field5, &v.field6, &v.field7, &v.field8);
+    // glibc reads a %d field as a 64-bit long, clamped, and keeps its low 32
+    // bits; other C libraries clamp to 32 bits. Reading the two integer
+    // fields as long long and keeping their low bits gives glibc's values
+    // everywhere, with the same fields converted.
+    long long field1 = v.field1;
+    long long field6 = v.field6;
+    int converted = std::sscanf(text.c_str(), kRecordReadFormat, &field1, &v.field2, &v.lac_scale,
+                                &v.lac_offset, &v.field5, &field6, &v.field7, &v.field8);
+    v.field1 = static_cast<int>(field1);
+    v.field6 = static_cast<int>(field6);
     parsed.fields = converted > 0 ? converted : 0;
     return parsed;
 }

@@ -9,6 +9,8 @@
 namespace slabtone {
 
 inline constexpr const char* kRecordFormat = "%d\t%lf\t%lf\t%f\t%lf\t%d\t%lf\t%lf";
+// kRecordFormat for reading, its integers as 64 bits (see parse_fields).
+inline constexpr const char* kRecordReadFormat = "%lld\t%lf\t%lf\t%f\t%lf\t%lld\t%lf\t%lf";
 
 // Lives for a whole run: a parse overwrites only the fields its text
 // supplies, so the others keep what an earlier slice gave them.

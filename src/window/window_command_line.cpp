@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "number_text.hpp"
+
 namespace slabtone {
 
 namespace {
@@ -80,8 +82,8 @@ std::optional<WindowParameters> parse_window_command_line(int argc, const char* 
         }
     }
     if (positional.size() != 2 && positional.size() != 4) return std::nullopt;
-    parameters.sta_ly = std::atoi(positional[0]);
-    parameters.dst_ly = std::atoi(positional[1]);
+    parameters.sta_ly = int_from_text(positional[0]);
+    parameters.dst_ly = int_from_text(positional[1]);
     if (positional.size() == 4) {
         std::optional<double> low = percentage(positional[2]);
         std::optional<double> high = percentage(positional[3]);

@@ -12,6 +12,7 @@
 #include "failure.hpp"
 #include "histogram_svg.hpp"
 #include "lac_distribution.hpp"
+#include "number_text.hpp"
 #include "memory_pool.hpp"
 #include "ortho_planes.hpp"
 #include "stack_scan.hpp"
@@ -74,8 +75,8 @@ int report(const WindowParameters& parameters, const StackScan& scan) {
     const double high = distribution.percentile(parameters.high);
     const std::string low_text = fixed(low);
     const std::string high_text = fixed(high);
-    const double lac_min = std::atof(low_text.c_str());
-    const double lac_max = std::atof(high_text.c_str());
+    const double lac_min = double_from_text(low_text.c_str());
+    const double lac_max = double_from_text(high_text.c_str());
 
     std::printf("minimum LAC: %.6f\n", distribution.minimum());
     std::printf("%g%% LAC: %.6f\n", parameters.low, low);

@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <mutex>
 
+#include "console_events.hpp"
 #include "handles.hpp"
 
 namespace slabtone {
@@ -18,20 +19,10 @@ wchar_t g_temporary[32768];
 std::atomic<bool> g_temporary_active{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-// Ctrl+C, Ctrl+Break, closing the console window, logging off and shutting
-// down end the process once the handlers return; the temporary file goes
-// first. It is open with FILE_SHARE_DELETE, so deleting it while it is being
-// written takes effect when the process's handles close, as the process
-// ends.
-BOOL WINAPI remove_temporary(DWORD) {
-    if (g_temporary_active.load(std::memory_order_acquire)) ::DeleteFileW(g_temporary);
-    return FALSE;  // on to the default handler, which ends the process
-}
-
 std::mutex& one_file_at_a_time() {
     static std::mutex mutex;
     static std::once_flag once;
-    std::call_once(once, [] { ::SetConsoleCtrlHandler(remove_temporary, TRUE); });
+    std::call_once(once, [] { ::SetConsoleCtrlHandler(remove_temporary_on_console_event, TRUE); });
     return mutex;
 }
 
@@ -84,6 +75,14 @@ HANDLE create_temporary(const std::wstring& name) {
 }
 
 }  // namespace
+
+// The temporary file is open with FILE_SHARE_DELETE, so deleting it while it
+// is being written takes effect when the process's handles close, as the
+// process ends.
+BOOL WINAPI remove_temporary_on_console_event(DWORD) {
+    if (g_temporary_active.load(std::memory_order_acquire)) ::DeleteFileW(g_temporary);
+    return FALSE;  // on to the default handler, which ends the process
+}
 
 // A file size limit is a POSIX resource limit; Windows has none.
 void let_writes_fail_past_size_limit() noexcept {}

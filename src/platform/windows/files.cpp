@@ -20,10 +20,12 @@ std::wstring wide_name(const std::string& name) {
 OpenOutcome open_for_reading(const std::string& path) {
     OpenOutcome outcome;
     // Others may go on reading, writing, renaming or deleting the slice, as
-    // they may on Linux.
-    const HANDLE handle = ::CreateFileW(wide_name(path).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // they may on Linux. A folder opens too (backup semantics), as it does
+    // there, and reads as an empty file.
+    const HANDLE handle =
+        ::CreateFileW(wide_name(path).c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         outcome.out_of_handles = ::GetLastError() == ERROR_TOO_MANY_OPEN_FILES;
         return outcome;
@@ -32,8 +34,11 @@ OpenOutcome open_for_reading(const std::string& path) {
     file.handle = handle_number(handle);
     switch (::GetFileType(handle)) {
         case FILE_TYPE_DISK: {
+            BY_HANDLE_FILE_INFORMATION information{};
+            const bool folder = !::GetFileInformationByHandle(handle, &information) ||
+                                (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             LARGE_INTEGER size{};
-            if (::GetFileSizeEx(handle, &size) && size.QuadPart >= 0) {
+            if (!folder && ::GetFileSizeEx(handle, &size) && size.QuadPart >= 0) {
                 file.kind = FileKind::regular;
                 file.size = static_cast<std::uint64_t>(size.QuadPart);
             }

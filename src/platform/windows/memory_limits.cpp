@@ -8,16 +8,13 @@ namespace slabtone {
 
 namespace {
 
-// What the process has committed: what a job's memory limit counts.
+// What the process has committed (its commit charge, PagefileUsage): what a
+// job's memory limit counts.
 std::uint64_t committed_now() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
+    PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
-    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(),
-                                   reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                   sizeof counters)) {
-        return 0;
-    }
-    return counters.PrivateUsage;
+    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) return 0;
+    return counters.PagefileUsage;
 }
 
 }  // namespace

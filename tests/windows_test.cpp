@@ -1,0 +1,151 @@
+// What the Windows build asks of Windows: cores and memory from its calls
+// and its job objects, the output file renamed over an earlier one, and
+// Ctrl+C or Ctrl+Break in the console during a write.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <filesystem>
+#include <thread>
+
+#include "atomic_file.hpp"
+#include "console_events.hpp"
+#include "cores.hpp"
+#include "memory_limits.hpp"
+#include "program_fixture.hpp"
+
+namespace slabtone::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(WindowsCores, FollowTheProcessAffinity) {
+    DWORD_PTR process = 0, system = 0;
+    ASSERT_TRUE(::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system));
+    EXPECT_EQ(usable_cores(), std::min<unsigned>(std::popcount(process),
+                                                 ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS)));
+    if (std::popcount(system) < 2) GTEST_SKIP() << "one processor: no smaller mask to set";
+    ASSERT_TRUE(::SetProcessAffinityMask(::GetCurrentProcess(), system & (~system + 1)));
+    const unsigned pinned = usable_cores();
+    ::SetProcessAffinityMask(::GetCurrentProcess(), process);
+    EXPECT_EQ(pinned, 1u);
+}
+
+TEST(WindowsMemory, FromTheSystemAndFromAJob) {
+    const MemoryLimits free_run = current_memory_limits();
+    ASSERT_TRUE(free_run.physical.has_value());
+    EXPECT_EQ(free_run.physical, installed_memory());
+    ASSERT_TRUE(free_run.available.has_value());
+    EXPECT_LE(*free_run.available, *free_run.physical);
+    EXPECT_GT(free_run.mapped, 0u);
+    EXPECT_FALSE(free_run.address_space.has_value());
+    EXPECT_FALSE(free_run.cgroup_limit.has_value());
+
+    // Each test runs in a process of its own; this one ends inside the job.
+    const HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    ASSERT_NE(job, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_PROCESS_MEMORY | JOB_OBJECT_LIMIT_JOB_MEMORY;
+    limits.ProcessMemoryLimit = std::size_t{48} << 30;
+    limits.JobMemoryLimit = std::size_t{64} << 30;
+    ASSERT_TRUE(
+        ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+    ASSERT_TRUE(::AssignProcessToJobObject(job, ::GetCurrentProcess()));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION kept{};
+    ASSERT_TRUE(::QueryInformationJobObject(job, JobObjectExtendedLimitInformation, &kept,
+                                            sizeof kept, nullptr));
+    if (kept.ProcessMemoryLimit != limits.ProcessMemoryLimit) {
+        GTEST_SKIP() << "this system keeps no memory limits for a job (Wine 8 does not)";
+    }
+    const MemoryLimits in_job = current_memory_limits();
+    EXPECT_EQ(in_job.address_space, std::uint64_t{48} << 30);
+    EXPECT_EQ(in_job.cgroup_limit, std::uint64_t{64} << 30);
+    ASSERT_TRUE(in_job.cgroup_room.has_value());
+    EXPECT_LE(*in_job.cgroup_room, std::uint64_t{64} << 30);
+    EXPECT_GT(*in_job.cgroup_room, std::uint64_t{63} << 30);
+}
+
+TEST_F(ProgramTest, AnOutputOpenElsewhereStaysWhole) {
+    // Another program (a viewer) has the old ro0001.tif open without
+    // letting it be replaced: the run fails on it and leaves it as it was,
+    // with no temporary file beside it.
+    put_example(1);
+    write_file(folder_.file("ro0001.tif"), {'o', 'l', 'd'});
+    const HANDLE viewer = ::CreateFileA(folder_.file("ro0001.tif").c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(viewer, INVALID_HANDLE_VALUE);
+    const ProgramResult held = run({"1", "1", "0", "2"});
+    ::CloseHandle(viewer);
+    EXPECT_EQ(held.exit_status, 1);
+    EXPECT_EQ(held.err, "ro0001.tif : cannot write file.\n");
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(names_in(folder_.path()), (std::vector<std::string>{"rec0001.tif", "ro0001.tif"}));
+    // Closed, it is replaced.
+    ASSERT_EQ(run({"1", "1", "0", "2"}).exit_status, 0);
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
+}
+
+bool has_temporary(const std::string& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind(".ro0001.tif.", 0) == 0) return true;
+    }
+    return false;
+}
+
+TEST_F(ProgramTest, ABreakInTheConsoleLeavesNoTemporaryFile) {
+    // A 64 MB slice takes long enough to write that the break lands while
+    // the temporary file exists.
+    const std::uint32_t size = 5792;
+    put_slice(1, slice_of(std::vector<std::uint16_t>(std::size_t{size} * size, 1500), size,
+                          kExampleRecord));
+    // The child gets a process group of its own, so that the break reaches
+    // it and not this test.
+    std::string command = "\"" + slabtone_binary() + "\" 1 1 0 2";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(::CreateProcessA(slabtone_binary().c_str(), command.data(), nullptr, nullptr, FALSE,
+                                 CREATE_NEW_PROCESS_GROUP, nullptr, folder_.path().c_str(),
+                                 &startup, &child));
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen; ++i) {
+        seen = has_temporary(folder_.path());
+        if (!seen && ::WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0) break;
+    }
+    const bool sent = seen && ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child.dwProcessId);
+    if (seen && !sent) ::TerminateProcess(child.hProcess, 1);
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(child.hProcess, &code);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+    ASSERT_TRUE(seen) << "the run ended before its temporary file was seen";
+    if (!sent) GTEST_SKIP() << "no console to send the break through (Wine without one)";
+    EXPECT_EQ(code, STATUS_CONTROL_C_EXIT);
+    EXPECT_EQ(names_in(folder_.path()), (std::vector<std::string>{"rec0001.tif"}));
+}
+
+TEST(WindowsConsole, AnEventMidWriteRemovesTheTemporaryFile) {
+    // The handler runs on a thread of its own while the file is being
+    // written, as the system runs it; the process would end when it returns.
+    TempFolder folder;
+    write_file(folder.file("ro0001.tif"), {'o', 'l', 'd'});
+    {
+        AtomicFile file(folder.file("ro0001.tif"));
+        ASSERT_GE(file.fd(), 0);
+        const std::vector<std::uint8_t> half(1 << 20, 7);
+        ASSERT_TRUE(write_all_at(file.fd(), 0, half));
+        EXPECT_EQ(names_in(folder.path()).size(), 2u);  // the file and its temporary file
+        BOOL answer = TRUE;
+        std::thread([&] { answer = remove_temporary_on_console_event(CTRL_C_EVENT); }).join();
+        EXPECT_FALSE(answer);  // on to the handler that ends the process
+        EXPECT_FALSE(file.commit());
+    }
+    EXPECT_EQ(names_in(folder.path()), (std::vector<std::string>{"ro0001.tif"}));
+    EXPECT_EQ(read_file(folder.file("ro0001.tif")), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+}
+
+}  // namespace
+}  // namespace slabtone::test
