@@ -87,6 +87,20 @@ TEST_F(ProgramTest, AnOutputOpenElsewhereStaysWhole) {
     EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
 }
 
+TEST_F(ProgramTest, AReadOnlyOutputIsReplacedAsOnLinux) {
+    // Renaming onto a name replaces whatever file has it, whatever its
+    // mode, on Linux; the read-only attribute must not stop it here either.
+    put_example(1);
+    write_file(folder_.file("ro0001.tif"), {'o', 'l', 'd'});
+    ASSERT_TRUE(::SetFileAttributesA(folder_.file("ro0001.tif").c_str(), FILE_ATTRIBUTE_READONLY));
+    const ProgramResult result = run({"1", "1", "0", "2"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
+    EXPECT_EQ(::GetFileAttributesA(folder_.file("ro0001.tif").c_str()) & FILE_ATTRIBUTE_READONLY,
+              0u);
+    EXPECT_EQ(names_in(folder_.path()), (std::vector<std::string>{"rec0001.tif", "ro0001.tif"}));
+}
+
 bool has_temporary(const std::string& folder) {
     for (const auto& entry : fs::directory_iterator(folder)) {
         if (entry.path().filename().string().rfind(".ro0001.tif.", 0) == 0) return true;

@@ -11,10 +11,13 @@
 
 namespace slabtone {
 
-// The temporary file of one name, written through its descriptor. The new
-// file gets the permission bits of a plainly created file (0666 less the
-// umask). SIGINT, SIGTERM and SIGHUP remove the temporary file before they
-// end the process. One exists at a time: a second waits for the first.
+// The temporary file of one name, written through its descriptor (a handle
+// on Windows). The new file gets the permissions of a plainly created file:
+// 0666 less the umask on POSIX systems, what the folder passes on on
+// Windows. What interrupts the process removes the temporary file before it
+// ends: SIGINT, SIGTERM and SIGHUP on POSIX systems; Ctrl+C, Ctrl+Break and
+// closing the console on Windows. One exists at a time: a second waits for
+// the first.
 class AtomicFile {
   public:
     explicit AtomicFile(const std::string& name);
@@ -41,8 +44,9 @@ class AtomicFile {
 // The whole file in one go; false when it could not be stored.
 bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes);
 
-// From now on a write past the process's file size limit fails, and is
-// reported as any failed write, instead of ending the process.
+// From now on a write past the process's file size limit (RLIMIT_FSIZE)
+// fails, and is reported as any failed write, instead of ending the process
+// with SIGXFSZ. Windows has no such limit.
 void let_writes_fail_past_size_limit() noexcept;
 
 // Writes all of `bytes` at `position`; false on a failed write.

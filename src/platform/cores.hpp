@@ -9,7 +9,8 @@
 namespace slabtone {
 
 // The number of cores this process may run on: those of its affinity mask,
-// and no more than its cgroup's CPU quota keeps busy.
+// and no more than its cgroup's CPU quota (Windows: its job's CPU rate cap)
+// keeps busy.
 unsigned usable_cores();
 
 // The cores that the CPU quota of the process's cgroup (and of those above
@@ -17,7 +18,7 @@ unsigned usable_cores();
 std::optional<unsigned> cpu_quota_cores(const std::filesystem::path& root);
 
 // File descriptors the process may still open under RLIMIT_NOFILE;
-// nullopt without a limit.
+// nullopt without a limit (always on Windows).
 std::optional<std::uint64_t> spare_descriptors();
 
 }  // namespace slabtone

@@ -1,6 +1,7 @@
 // What the system lets this process hold: its address-space limit, its
-// cgroup's memory limit, the machine's memory. Read from /proc and /sys (or
-// from a folder laid out like them, for tests); only ever read.
+// cgroup's memory limit, the machine's memory. On Linux read from /proc and
+// /sys (or from a folder laid out like them, for tests); on Windows asked of
+// the system and of the job object the process may run in. Only ever read.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +11,20 @@
 namespace slabtone {
 
 struct MemoryLimits {
-    // The soft RLIMIT_AS, when one is set.
+    // The soft RLIMIT_AS, when one is set (Windows: a job's limit on what
+    // one process commits).
     std::optional<std::uint64_t> address_space;
-    // What the process had mapped when the limits were read (VmSize).
+    // What the process had mapped when the limits were read (VmSize;
+    // Windows: what it had committed).
     std::uint64_t mapped = 0;
     // The smallest memory limit of the process's cgroup and the cgroups
     // above it (cgroup v2 memory.max, v1 memory.limit_in_bytes), and the
-    // smallest room left under one of them (limit less usage).
+    // smallest room left under one of them (limit less usage). Windows: the
+    // memory limit of the process's job.
     std::optional<std::uint64_t> cgroup_limit;
     std::optional<std::uint64_t> cgroup_room;
-    // MemTotal and MemAvailable of /proc/meminfo.
+    // MemTotal and MemAvailable of /proc/meminfo (Windows: the physical
+    // memory, and what of it is available).
     std::optional<std::uint64_t> physical;
     std::optional<std::uint64_t> available;
 
@@ -27,8 +32,8 @@ struct MemoryLimits {
     std::optional<std::uint64_t> address_room() const noexcept;
 };
 
-// Everything but `address_space`, from the files under `root` ("/" for the
-// running system).
+// Everything but `address_space`, from files laid out as Linux's under
+// `root` ("/" for the running system). Plain file reading, on any system.
 MemoryLimits read_memory_limits(const std::filesystem::path& root);
 
 // The limits of this process now.

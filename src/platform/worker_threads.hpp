@@ -1,10 +1,10 @@
 // Worker threads that are a resource like memory: one that cannot be
 // started is no failure, the caller goes on with those it has.
 //
-// Each thread runs on a small stack of its own, mapped here and unmapped
-// when the thread is joined, so that once the workers are gone the process
-// holds exactly what it held before they came (the C library would keep the
-// stacks of ended threads mapped for reuse).
+// Each thread runs on a small stack of its own, given back when the thread
+// is joined, so that once the workers are gone the process holds exactly
+// what it held before they came (glibc would keep the stacks of ended
+// threads mapped for reuse, so the POSIX build maps them itself).
 #pragma once
 
 #include <cstddef>
@@ -27,7 +27,7 @@ class WorkerThreads {
     // Starts up to `count` threads, thread i running body(i); returns how
     // many started (the first ones, none after the first that could not).
     unsigned start(unsigned count, std::function<void(unsigned)> body);
-    // Waits for every thread and unmaps its stack.
+    // Waits for every thread and gives back its stack.
     void join() noexcept;
 
   private:

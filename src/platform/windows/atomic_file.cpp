@@ -74,6 +74,22 @@ HANDLE create_temporary(const std::wstring& name) {
     return INVALID_HANDLE_VALUE;
 }
 
+// Renames `from` onto `to`, replacing an earlier file of that name whole;
+// fails on a folder. A rename replaces a read-only file on Linux (the
+// folder's permission is what counts), but not on Windows: its read-only
+// attribute is cleared first, and put back if the rename still fails.
+bool replace_file(const wchar_t* from, const std::wstring& to) {
+    if (::MoveFileExW(from, to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD attributes = ::GetFileAttributesW(to.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD locked = FILE_ATTRIBUTE_READONLY;
+    if ((attributes & (locked | FILE_ATTRIBUTE_DIRECTORY)) != locked) return false;
+    if (!::SetFileAttributesW(to.c_str(), attributes & ~locked)) return false;
+    if (::MoveFileExW(from, to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+    ::SetFileAttributesW(to.c_str(), attributes);
+    return false;
+}
+
 }  // namespace
 
 // The temporary file is open with FILE_SHARE_DELETE, so deleting it while it
@@ -120,9 +136,7 @@ bool AtomicFile::commit() {
     if (fd_ < 0 || done_) return false;
     done_ = true;
     bool stored = ::CloseHandle(handle_of(fd_)) != 0;
-    // Replaces an earlier file of the name whole; fails on a folder.
-    stored = stored &&
-             ::MoveFileExW(g_temporary, wide_name(name_).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    stored = stored && replace_file(g_temporary, wide_name(name_));
     if (!stored) ::DeleteFileW(g_temporary);
     g_temporary_active.store(false, std::memory_order_release);
     return stored;
