@@ -90,7 +90,11 @@ class InProcessRunTest : public ::testing::Test {
         run.lac_max = 60;
         run.window_scale = 255.0 / 60;
         RunOutcome outcome;
-        std::FILE* out = std::tmpfile();
+        // Standard output goes to a file beside the run's folder (Windows'
+        // tmpfile would make it in the root of the drive).
+        std::FILE* out = std::fopen(scratch_.file("out.txt").c_str(), "w+b");
+        EXPECT_NE(out, nullptr);
+        if (out == nullptr) return {};
         try {
             run_slices(run, out);
         } catch (const SliceError& error) {
@@ -109,6 +113,7 @@ class InProcessRunTest : public ::testing::Test {
 
     std::filesystem::path home_;
     TempFolder folder_;
+    TempFolder scratch_;
 };
 
 inline std::string progress(int slice) {
