@@ -4,9 +4,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <exception>
 #include <new>
+
+#include "thread_start_limit.hpp"
 
 namespace slabtone {
 
@@ -20,27 +21,12 @@ constexpr std::size_t kStackSize = std::size_t{8} << 20;
 constexpr std::size_t kStackSize = std::size_t{256} << 10;
 #endif
 
-std::atomic<long long> g_starts_left{-1};  // -1: no limit
-
-bool may_start_thread() noexcept {
-    long long left = g_starts_left.load();
-    while (left >= 0) {
-        if (left == 0) return false;
-        if (g_starts_left.compare_exchange_weak(left, left - 1)) return true;
-    }
-    return true;
-}
-
 std::size_t page_size() noexcept {
     const long size = ::sysconf(_SC_PAGESIZE);
     return size > 0 ? static_cast<std::size_t>(size) : 4096;
 }
 
 }  // namespace
-
-void limit_thread_starts(std::optional<unsigned> count) noexcept {
-    g_starts_left.store(count ? static_cast<long long>(*count) : -1);
-}
 
 std::size_t WorkerThreads::footprint() noexcept {
     return kStackSize + page_size();

@@ -3,9 +3,11 @@
 #include <process.h>
 #include <windows.h>
 
-#include <atomic>
+#include <cstdint>
 #include <exception>
 #include <new>
+
+#include "thread_start_limit.hpp"
 
 namespace slabtone {
 
@@ -15,22 +17,7 @@ namespace {
 constexpr std::size_t kStackSize = std::size_t{256} << 10;
 constexpr std::size_t kPageSize = 4096;
 
-std::atomic<long long> g_starts_left{-1};  // -1: no limit
-
-bool may_start_thread() noexcept {
-    long long left = g_starts_left.load();
-    while (left >= 0) {
-        if (left == 0) return false;
-        if (g_starts_left.compare_exchange_weak(left, left - 1)) return true;
-    }
-    return true;
-}
-
 }  // namespace
-
-void limit_thread_starts(std::optional<unsigned> count) noexcept {
-    g_starts_left.store(count ? static_cast<long long>(*count) : -1);
-}
 
 std::size_t WorkerThreads::footprint() noexcept {
     return kStackSize + kPageSize;
