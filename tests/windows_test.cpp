@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <filesystem>
 #include <thread>
@@ -87,6 +88,42 @@ TEST_F(ProgramTest, AnOutputOpenElsewhereStaysWhole) {
     EXPECT_EQ(read_file(folder_.file("ro0001.tif")), expected_example());
 }
 
+bool has_temporary(const std::string& folder) {
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind(".ro0001.tif.", 0) == 0) return true;
+    }
+    return false;
+}
+
+TEST_F(ProgramTest, AnOutputHeldForAMomentIsStillReplaced) {
+    // A virus scanner or an indexer that opens the old file without
+    // sharing it, while the new one is written, and lets go a moment later:
+    // the rename waits for it rather than fail the run.
+    const std::uint32_t size = 2048;
+    put_slice(1, slice_of(std::vector<std::uint16_t>(std::size_t{size} * size, 1500), size,
+                          kExampleRecord));
+    write_file(folder_.file("ro0001.tif"), {'o', 'l', 'd'});
+    const HANDLE scanner = ::CreateFileA(folder_.file("ro0001.tif").c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+    std::atomic<bool> ended{false};
+    ProgramResult result;
+    std::thread runner([&] {
+        result = run({"1", "1", "0", "2"});
+        ended = true;
+    });
+    while (!ended && !has_temporary(folder_.path())) {
+    }
+    // Long after a slice of this size is written, and within the time
+    // the rename is tried again.
+    ::Sleep(150);
+    ::CloseHandle(scanner);
+    runner.join();
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(names_in(folder_.path()), (std::vector<std::string>{"rec0001.tif", "ro0001.tif"}));
+    EXPECT_GT(read_file(folder_.file("ro0001.tif")).size(), std::size_t{size} * size);
+}
+
 TEST_F(ProgramTest, AReadOnlyOutputIsReplacedAsOnLinux) {
     // Renaming onto a name replaces whatever file has it, whatever its
     // mode, on Linux; the read-only attribute must not stop it here either.
@@ -99,13 +136,6 @@ TEST_F(ProgramTest, AReadOnlyOutputIsReplacedAsOnLinux) {
     EXPECT_EQ(::GetFileAttributesA(folder_.file("ro0001.tif").c_str()) & FILE_ATTRIBUTE_READONLY,
               0u);
     EXPECT_EQ(names_in(folder_.path()), (std::vector<std::string>{"rec0001.tif", "ro0001.tif"}));
-}
-
-bool has_temporary(const std::string& folder) {
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        if (entry.path().filename().string().rfind(".ro0001.tif.", 0) == 0) return true;
-    }
-    return false;
 }
 
 TEST_F(ProgramTest, ABreakInTheConsoleLeavesNoTemporaryFile) {

@@ -74,19 +74,34 @@ HANDLE create_temporary(const std::wstring& name) {
     return INVALID_HANDLE_VALUE;
 }
 
-// Renames `from` onto `to`, replacing an earlier file of that name whole;
-// fails on a folder. A rename replaces a read-only file on Linux (the
-// folder's permission is what counts), but not on Windows: its read-only
-// attribute is cleared first, and put back if the rename still fails.
+// Renames `from` onto `to` with MoveFileExW, replacing an earlier file of
+// that name whole; fails on a folder.
+//
+// Two things stop such a rename on Windows that do not stop rename() on
+// Linux. The read-only attribute of the earlier file (on Linux the folder's
+// permission is what counts): it is cleared, and put back if the rename
+// still fails. And a program that opened either file for a moment without
+// sharing it (a virus scanner looking at the new file, an indexer): the
+// rename is tried again for about half a second before it counts as failed.
 bool replace_file(const wchar_t* from, const std::wstring& to) {
-    if (::MoveFileExW(from, to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
     const DWORD attributes = ::GetFileAttributesW(to.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     const DWORD locked = FILE_ATTRIBUTE_READONLY;
-    if ((attributes & (locked | FILE_ATTRIBUTE_DIRECTORY)) != locked) return false;
-    if (!::SetFileAttributesW(to.c_str(), attributes & ~locked)) return false;
-    if (::MoveFileExW(from, to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-    ::SetFileAttributesW(to.c_str(), attributes);
+    bool unlocked = false;
+    for (DWORD attempt = 1; attempt <= 8; ++attempt) {
+        if (::MoveFileExW(from, to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+        const DWORD error = ::GetLastError();
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) break;
+        if (!unlocked && attributes != INVALID_FILE_ATTRIBUTES && (attributes & locked) != 0) {
+            unlocked = ::SetFileAttributesW(to.c_str(), attributes & ~locked) != 0;
+            if (unlocked) continue;
+        }
+        if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+            error != ERROR_LOCK_VIOLATION) {
+            break;
+        }
+        ::Sleep(16 * attempt);
+    }
+    if (unlocked) ::SetFileAttributesW(to.c_str(), attributes);
     return false;
 }
 
