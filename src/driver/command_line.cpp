@@ -29,8 +29,8 @@ std::variant<RunParameters, std::string_view> parse_command_line(int argc,
     run.lac_min = double_from_text(argv[3]);
     run.lac_max = double_from_text(argv[4]);
     if (arguments == 8) {
-        run.crop = CropRectangle{int_from_text(argv[5]), int_from_text(argv[6]), int_from_text(argv[7]),
-                                 int_from_text(argv[8])};
+        run.crop = CropRectangle{int_from_text(argv[5]), int_from_text(argv[6]),
+                                 int_from_text(argv[7]), int_from_text(argv[8])};
     }
     run.window_scale = 255.0 / (run.lac_max - run.lac_min);
     return run;
