@@ -8,11 +8,13 @@
 #include <atomic>
 #include <bit>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "atomic_file.hpp"
 #include "console_events.hpp"
 #include "cores.hpp"
+#include "job_limits.hpp"
 #include "memory_limits.hpp"
 #include "program_fixture.hpp"
 
@@ -31,6 +33,60 @@ TEST(WindowsCores, FollowTheProcessAffinity) {
     const unsigned pinned = usable_cores();
     ::SetProcessAffinityMask(::GetCurrentProcess(), process);
     EXPECT_EQ(pinned, 1u);
+}
+
+struct CapCase {
+    DWORD flags;
+    DWORD rate;  // hundredths of a percent of every processor
+    unsigned processors;
+    std::optional<unsigned> cores;
+};
+
+TEST(WindowsJob, CpuRateCapAsCores) {
+    const DWORD hard = JOB_OBJECT_CPU_RATE_CONTROL_ENABLE | JOB_OBJECT_CPU_RATE_CONTROL_HARD_CAP;
+    const CapCase cases[] = {
+        {0, 5000, 8, std::nullopt},                                   // no control
+        {JOB_OBJECT_CPU_RATE_CONTROL_ENABLE, 5000, 8, std::nullopt},  // weighted, no cap
+        {hard, 0, 8, std::nullopt},
+        {hard, 5000, 8, 4u},
+        {hard, 10000, 8, 8u},
+        {hard, 100, 8, 1u},   // 0.08 of a core still runs one
+        {hard, 6250, 3, 2u},  // 1.875 cores keep two busy
+        {hard, 3334, 3, 2u},  // a hair over one core
+        {hard, 3333, 3, 1u},
+    };
+    for (const CapCase& c : cases) {
+        JOBOBJECT_CPU_RATE_CONTROL_INFORMATION rate{};
+        rate.ControlFlags = c.flags;
+        rate.CpuRate = c.rate;
+        EXPECT_EQ(cores_under_cpu_cap(rate, c.processors), c.cores)
+            << c.flags << " " << c.rate << " " << c.processors;
+    }
+}
+
+TEST(WindowsJob, MemoryLimitsAsAddressSpaceAndGroup) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
+    job.ProcessMemoryLimit = 3u << 20;
+    job.JobMemoryLimit = 5u << 20;
+    MemoryLimits limits;
+    limits.mapped = 2u << 20;
+    apply_job_memory_limits(job, limits);  // no flags: no limit
+    EXPECT_FALSE(limits.address_space || limits.cgroup_limit || limits.cgroup_room);
+
+    job.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+    apply_job_memory_limits(job, limits);
+    EXPECT_EQ(limits.address_space, 3u << 20);
+    EXPECT_EQ(limits.address_room(), 1u << 20);
+    EXPECT_FALSE(limits.cgroup_limit.has_value());
+
+    job.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_JOB_MEMORY;
+    apply_job_memory_limits(job, limits);
+    EXPECT_EQ(limits.cgroup_limit, 5u << 20);
+    EXPECT_EQ(limits.cgroup_room, 3u << 20);
+    limits.mapped = 6u << 20;  // more than the job may hold
+    apply_job_memory_limits(job, limits);
+    EXPECT_EQ(limits.cgroup_room, 0u);
+    EXPECT_EQ(limits.address_room(), 0u);
 }
 
 TEST(WindowsMemory, FromTheSystemAndFromAJob) {

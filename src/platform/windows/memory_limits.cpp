@@ -4,6 +4,8 @@
 // After windows.h, whose types it uses.
 #include <psapi.h>
 
+#include "job_limits.hpp"
+
 namespace slabtone {
 
 namespace {
@@ -19,10 +21,8 @@ std::uint64_t committed_now() {
 
 }  // namespace
 
-// Windows has no address-space limit; the nearest things are the memory
-// limits of a job object the process runs in: a limit per process, which
-// counts what it commits as RLIMIT_AS counts what it maps, and a limit for
-// the whole job, which plays the part of a cgroup's.
+// Windows has no address-space limit and no cgroups; the memory limits of a
+// job object the process runs in take their parts.
 MemoryLimits current_memory_limits() {
     MemoryLimits limits;
     MEMORYSTATUSEX status{};
@@ -35,17 +35,7 @@ MemoryLimits current_memory_limits() {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
     if (::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &job, sizeof job,
                                     nullptr)) {
-        const DWORD flags = job.BasicLimitInformation.LimitFlags;
-        if (flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) {
-            limits.address_space = job.ProcessMemoryLimit;
-        }
-        if (flags & JOB_OBJECT_LIMIT_JOB_MEMORY) {
-            limits.cgroup_limit = job.JobMemoryLimit;
-            // The job's other processes are not seen from here: the room is
-            // what this process leaves under the limit.
-            limits.cgroup_room =
-                job.JobMemoryLimit > limits.mapped ? job.JobMemoryLimit - limits.mapped : 0;
-        }
+        apply_job_memory_limits(job, limits);
     }
     return limits;
 }
