@@ -124,6 +124,33 @@ TEST(WindowsMemory, FromTheSystemAndFromAJob) {
     EXPECT_GT(*in_job.cgroup_room, std::uint64_t{63} << 30);
 }
 
+TEST_F(ProgramTest, LinesEndInCrLfAndTheProgressLineInALoneCr) {
+    // Standard output is a text stream, as Windows programs write it; the
+    // capture in run_program reads CR LF as LF, so this looks at the bytes.
+    put_example(1);
+    const std::string captured = folder_.file("out.txt");
+    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    const HANDLE out = ::CreateFileA(captured.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    std::string command = "\"" + slabtone_binary() + "\" 1 1 0 2";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(::CreateProcessA(slabtone_binary().c_str(), command.data(), nullptr, nullptr, TRUE,
+                                 0, nullptr, folder_.path().c_str(), &startup, &child));
+    ::CloseHandle(out);
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+    const std::vector<std::uint8_t> bytes = read_file(captured);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()),
+              "rec0001.tif(16bit) -> ro0001.tif(8bit)\r\r\nfinish\r\n");
+}
+
 TEST_F(ProgramTest, AnOutputOpenElsewhereStaysWhole) {
     // Another program (a viewer) has the old ro0001.tif open without
     // letting it be replaced: the run fails on it and leaves it as it was,
