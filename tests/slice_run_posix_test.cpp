@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -166,21 +167,25 @@ bool forbid_threads() {
            ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
-// Whether the filter takes effect here: a child that installs it and tries
-// to start a thread.
-bool threads_can_be_forbidden() {
+// Whether `probe` holds when run in a child process, where whatever it
+// changes (limits, filters, the user) ends with the child.
+bool true_in_a_child(const std::function<bool()>& probe) {
     const pid_t child = ::fork();
-    if (child == 0) {
-        pthread_t thread;
-        const bool refused =
-            forbid_threads() &&
-            ::pthread_create(
-                &thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr) != 0;
-        ::_exit(refused ? 0 : 1);
-    }
+    if (child == 0) ::_exit(probe() ? 0 : 1);
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Whether the filter takes effect here: a child that installs it and tries
+// to start a thread.
+bool threads_can_be_forbidden() {
+    return true_in_a_child([] {
+        pthread_t thread;
+        return forbid_threads() &&
+               ::pthread_create(
+                   &thread, nullptr, [](void*) -> void* { return nullptr; }, nullptr) != 0;
+    });
 }
 
 TEST(ProgramUnderLimits, NoThreadAtAllConvertsLikeOneCore) {
@@ -214,34 +219,22 @@ bool one_thread_more() {
 // Whether that takes effect here: one thread starts, the second does not.
 bool second_thread_can_be_refused() {
     if (::geteuid() != 0) return false;
-    const pid_t child = ::fork();
-    if (child == 0) {
+    return true_in_a_child([] {
         auto idle = [](void*) -> void* {
             ::pause();
             return nullptr;
         };
         pthread_t first, second;
-        const bool refused = one_thread_more() &&
-                             ::pthread_create(&first, nullptr, idle, nullptr) == 0 &&
-                             ::pthread_create(&second, nullptr, idle, nullptr) != 0;
-        ::_exit(refused ? 0 : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return one_thread_more() && ::pthread_create(&first, nullptr, idle, nullptr) == 0 &&
+               ::pthread_create(&second, nullptr, idle, nullptr) != 0;
+    });
 }
 
 // Whether the unprivileged user can run what lies in `folder`.
 bool reachable_by_nobody(const std::string& folder) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(::setgid(65534) == 0 && ::setuid(65534) == 0 && ::access(folder.c_str(), X_OK) == 0
-                    ? 0
-                    : 1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return true_in_a_child([&] {
+        return ::setgid(65534) == 0 && ::setuid(65534) == 0 && ::access(folder.c_str(), X_OK) == 0;
+    });
 }
 
 TEST(ProgramUnderLimits, ASecondThreadThatCannotStartChangesNothing) {
