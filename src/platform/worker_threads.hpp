@@ -34,6 +34,14 @@ class WorkerThreads {
     // One started thread as the system knows it: its handle, its stack.
     struct Thread;
 
+    // Takes one start from the allowance limit_thread_starts sets; false
+    // when none is left.
+    static bool may_start_thread() noexcept;
+    // Keeps `body` and room to track `count` more threads; false without it.
+    bool make_room(unsigned count, std::function<void(unsigned)> body);
+    // body(index) on a started thread; ends the process if it throws.
+    void run_body(unsigned index) noexcept;
+
     std::function<void(unsigned)> body_;
     std::vector<Thread*> threads_;
 };

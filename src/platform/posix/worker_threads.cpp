@@ -4,10 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <exception>
 #include <new>
-
-#include "thread_start_limit.hpp"
 
 namespace slabtone {
 
@@ -41,24 +38,13 @@ struct WorkerThreads::Thread {
 
     static void* run(void* argument) {
         auto* thread = static_cast<Thread*>(argument);
-        try {
-            thread->owner->body_(thread->index);
-        } catch (...) {
-            // The bodies report through their own results; nothing may
-            // escape a thread.
-            std::terminate();
-        }
+        thread->owner->run_body(thread->index);
         return nullptr;
     }
 };
 
 unsigned WorkerThreads::start(unsigned count, std::function<void(unsigned)> body) {
-    body_ = std::move(body);
-    try {
-        threads_.reserve(threads_.size() + count);
-    } catch (const std::bad_alloc&) {
-        return static_cast<unsigned>(threads_.size());
-    }
+    if (!make_room(count, std::move(body))) return static_cast<unsigned>(threads_.size());
     const std::size_t size = footprint();
     for (unsigned i = 0; i < count; ++i) {
         if (!may_start_thread()) break;

@@ -4,10 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <exception>
 #include <new>
-
-#include "thread_start_limit.hpp"
 
 namespace slabtone {
 
@@ -31,24 +28,13 @@ struct WorkerThreads::Thread {
 
     static unsigned __stdcall run(void* argument) {
         auto* thread = static_cast<Thread*>(argument);
-        try {
-            thread->owner->body_(thread->index);
-        } catch (...) {
-            // The bodies report through their own results; nothing may
-            // escape a thread.
-            std::terminate();
-        }
+        thread->owner->run_body(thread->index);
         return 0;
     }
 };
 
 unsigned WorkerThreads::start(unsigned count, std::function<void(unsigned)> body) {
-    body_ = std::move(body);
-    try {
-        threads_.reserve(threads_.size() + count);
-    } catch (const std::bad_alloc&) {
-        return static_cast<unsigned>(threads_.size());
-    }
+    if (!make_room(count, std::move(body))) return static_cast<unsigned>(threads_.size());
     for (unsigned i = 0; i < count; ++i) {
         if (!may_start_thread()) break;
         auto* thread = new (std::nothrow) Thread{nullptr, i, this};
