@@ -9,9 +9,9 @@
 #include <random>
 #include <string>
 
-#include "byte_slice_writer.hpp"
-#include "gray_tiff.hpp"
-#include "lac_window.hpp"
+#include "convert/byte_slice_writer.hpp"
+#include "convert/lac_window.hpp"
+#include "tiff/gray_tiff.hpp"
 
 namespace {
 

@@ -1,8 +1,8 @@
 # Writes a C++ source that holds the window page's files as byte arrays, so
 # that slabtone-window carries its page with it.
-#   cmake -DOUTPUT=page_files.cpp -DPAGE_DIR=src/window/page -P embed_page.cmake
+#   cmake -DOUTPUT=page_files.cpp -DPAGE_DIR=programs/slabtone-window/page -P embed_page.cmake
 set(source "// Generated from ${PAGE_DIR} by cmake/embed_page.cmake; do not edit.\n")
-string(APPEND source "#include \"page_files.hpp\"\n\nnamespace slabtone {\n\nnamespace {\n\n")
+string(APPEND source "#include \"slabtone-window/page_files.hpp\"\n\nnamespace slabtone {\n\nnamespace {\n\n")
 foreach(name html css js)
   file(READ "${PAGE_DIR}/window.${name}" hex HEX)
   string(LENGTH "${hex}" digits)

@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "harnesses.hpp"
+#include "fuzz/harnesses.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     slabtone::fuzz::read_any_file(data, size);

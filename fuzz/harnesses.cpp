@@ -1,4 +1,4 @@
-#include "harnesses.hpp"
+#include "fuzz/harnesses.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "failure.hpp"
-#include "gray_tiff.hpp"
-#include "memory_pool.hpp"
-#include "slice_conversion.hpp"
+#include "common/failure.hpp"
+#include "common/memory_pool.hpp"
+#include "convert/slice_conversion.hpp"
+#include "tiff/gray_tiff.hpp"
 
 namespace slabtone::fuzz {
 
@@ -23,11 +23,12 @@ InputFile file_of(const std::uint8_t* data, std::size_t size) {
 // Whether the failure names one of `names` and its line is "<name> : <a
 // message of the table>".
 bool names_one_of(const SliceError& error, std::initializer_list<std::string_view> names) {
-    if (error.failure() > Failure::cannot_write_file) return false;
+    const std::optional<Failure> failure = failure_of(error);
+    if (!failure) return false;
     bool named = false;
     for (std::string_view name : names) named = named || error.file_name() == name;
     return named && std::string_view(error.what()) ==
-                        error.file_name() + " : " + std::string(failure_text(error.failure()));
+                        error.file_name() + " : " + std::string(failure_text(*failure));
 }
 
 }  // namespace
@@ -44,7 +45,7 @@ DecodeOutcome decode_outcome(const InputFile& file, DecodePath path) {
                                    slice.rows.row(r) + slice.rows.width());
         }
     } catch (const SliceError& error) {
-        outcome.failure = error.failure();
+        outcome.failure = failure_of(error);
     }
     return outcome;
 }
@@ -71,7 +72,7 @@ void convert_any_file(const std::uint8_t* data, std::size_t size) {
         auto number = [&](int at) {
             return std::int32_t(options[at] | (options[at + 1] << 8)) - 256;
         };
-        if (options[0] & 1) run.crop = CropRectangle{number(2), number(4), number(6), number(8)};
+        if (options[0] & 1) run.crop = Crop{number(2), number(4), number(6), number(8)};
         run.lac_min = (options[10] - 128) / 16.0;
         run.lac_max = run.lac_min + (options[11] - 64) / 8.0;
     }

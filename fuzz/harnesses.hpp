@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "failure.hpp"
-#include "gray_tiff.hpp"
+#include "common/failure.hpp"
+#include "tiff/gray_tiff.hpp"
 
 namespace slabtone::fuzz {
 

@@ -5,9 +5,9 @@
 #include <functional>
 #include <map>
 
-#include "memory_pool.hpp"
-#include "reader_probe.hpp"
-#include "tiff_builder.hpp"
+#include "common/memory_pool.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/tiff_builder.hpp"
 
 namespace slabtone::test {
 namespace {

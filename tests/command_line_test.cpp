@@ -4,11 +4,12 @@
 #include <cmath>
 #include <filesystem>
 
-#include "command_line.hpp"
-#include "libtiff_files.hpp"
-#include "run_program.hpp"
-#include "slice_files.hpp"
-#include "temp_folder.hpp"
+#include "convert/run_parameters.hpp"
+#include "slabtone/command_line.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
+#include "testkit/slice_files.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -48,20 +49,21 @@ TEST(CommandLine, NumbersFollowAtoiAndAtof) {
     };
     for (const ParseCase& c : cases) {
         auto parsed = parse_command_line(int(c.argv.size()), c.argv.data());
-        ASSERT_TRUE(std::holds_alternative<RunParameters>(parsed));
-        const auto& run = std::get<RunParameters>(parsed);
-        EXPECT_EQ(run.sta_ly, c.sta);
-        EXPECT_EQ(run.dst_ly, c.dst);
-        EXPECT_EQ(run.lac_min, c.lac_min);
-        EXPECT_EQ(run.lac_max, c.lac_max);
-        EXPECT_EQ(run.crop.has_value(), c.crop);
-        EXPECT_EQ(run.window_scale, 255.0 / (c.lac_max - c.lac_min));
+        ASSERT_TRUE(std::holds_alternative<ConvertRequest>(parsed));
+        const auto& request = std::get<ConvertRequest>(parsed);
+        EXPECT_EQ(request.first, c.sta);
+        EXPECT_EQ(request.last, c.dst);
+        EXPECT_EQ(request.lac_min, c.lac_min);
+        EXPECT_EQ(request.lac_max, c.lac_max);
+        EXPECT_EQ(request.crop.has_value(), c.crop);
+        EXPECT_TRUE(request.folder.empty());
+        EXPECT_EQ(run_parameters_of(request).window_scale, 255.0 / (c.lac_max - c.lac_min));
     }
 }
 
 TEST(CommandLine, CropArgumentsInOrder) {
     const char* argv[] = {"slabtone", "1", "2", "0", "2", "10", "20", "30", "40"};
-    auto run = std::get<RunParameters>(parse_command_line(9, argv));
+    auto run = std::get<ConvertRequest>(parse_command_line(9, argv));
     ASSERT_TRUE(run.crop);
     EXPECT_EQ(run.crop->x1, 10);
     EXPECT_EQ(run.crop->y1, 20);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "description_record.hpp"
+#include "convert/description_record.hpp"
 
 namespace slabtone::test {
 namespace {

@@ -3,10 +3,10 @@
 
 #include <filesystem>
 
-#include "reader_probe.hpp"
-#include "temp_folder.hpp"
-#include "tiff_builder.hpp"
-#include "tiff_directory.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/temp_folder.hpp"
+#include "testkit/tiff_builder.hpp"
+#include "tiff/tiff_directory.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -164,7 +164,7 @@ TEST(Directory, MissingFileIsFileNotFound) {
         read_gray_tiff("/nonexistent/folder/rec0001.tif");
         FAIL() << "accepted a missing file";
     } catch (const SliceError& error) {
-        EXPECT_EQ(error.failure(), Failure::file_not_found);
+        EXPECT_EQ(failure_of(error), Failure::file_not_found);
         EXPECT_STREQ(error.what(), "/nonexistent/folder/rec0001.tif : file not found.");
     }
 }
@@ -176,7 +176,7 @@ TEST(Directory, FolderReadsAsEmptyFile) {
         read_gray_tiff(folder.file("rec0001.tif"));
         FAIL() << "accepted a folder";
     } catch (const SliceError& error) {
-        EXPECT_EQ(error.failure(), Failure::bad_magic_number);
+        EXPECT_EQ(failure_of(error), Failure::bad_magic_number);
     }
 }
 

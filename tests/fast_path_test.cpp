@@ -6,13 +6,13 @@
 
 #include <random>
 
-#include "harnesses.hpp"
-#include "libtiff_files.hpp"
-#include "memory_pool.hpp"
-#include "reader_probe.hpp"
-#include "temp_folder.hpp"
-#include "tiff_builder.hpp"
-#include "tiff_directory.hpp"
+#include "common/memory_pool.hpp"
+#include "fuzz/harnesses.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/temp_folder.hpp"
+#include "testkit/tiff_builder.hpp"
+#include "tiff/tiff_directory.hpp"
 
 namespace slabtone::test {
 namespace {

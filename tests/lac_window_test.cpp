@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "lac_window.hpp"
+#include "convert/lac_window.hpp"
 
 namespace slabtone::test {
 namespace {

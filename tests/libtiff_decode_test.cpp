@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
-#include "libtiff_files.hpp"
-#include "reader_probe.hpp"
-#include "temp_folder.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 namespace {

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
-#include "encoded_bytes.hpp"
-#include "harnesses.hpp"
-#include "libtiff_files.hpp"
-#include "lzw_writer.hpp"
-#include "reader_probe.hpp"
-#include "temp_folder.hpp"
-#include "tiff_builder.hpp"
+#include "fuzz/harnesses.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/lzw_writer.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/temp_folder.hpp"
+#include "testkit/tiff_builder.hpp"
+#include "tiff/encoded_bytes.hpp"
 
 namespace slabtone::test {
 namespace {

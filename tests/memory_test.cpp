@@ -7,11 +7,11 @@
 #include <fstream>
 #include <map>
 
-#include "gray_tiff.hpp"
-#include "memory_limits.hpp"
-#include "memory_pool.hpp"
-#include "temp_folder.hpp"
-#include "worker_count.hpp"
+#include "common/memory_pool.hpp"
+#include "platform/memory_limits.hpp"
+#include "run/worker_count.hpp"
+#include "testkit/temp_folder.hpp"
+#include "tiff/gray_tiff.hpp"
 
 namespace slabtone::test {
 namespace {

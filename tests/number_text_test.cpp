@@ -8,8 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "description_record.hpp"
-#include "number_text.hpp"
+#include "convert/description_record.hpp"
+#include "slabtone/slabtone.hpp"
 
 namespace slabtone::test {
 namespace {

@@ -5,11 +5,11 @@
 #include <cstring>
 #include <functional>
 
-#include "byte_slice_writer.hpp"
-#include "libtiff_files.hpp"
-#include "temp_folder.hpp"
-#include "tiff_directory.hpp"
-#include "tiff_stream.hpp"
+#include "convert/byte_slice_writer.hpp"
+#include "convert/tiff_stream.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/temp_folder.hpp"
+#include "tiff/tiff_directory.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -43,7 +43,7 @@ TEST_P(OutputFileTest, TenFieldsOneRowPerStripBytesAsTheyAre) {
     std::vector<std::uint8_t> bytes(std::size_t{width} * height);
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i * 7 + i / 13);
     const std::string description = "1\t0.500000\t2.000000\t0.000000\t0.000000\t0\t0.0\t0.0";
-    write_byte_slice(folder.file("ro0001.tif"), bytes, width, height, description);
+    write_byte_slice(StackFolder(folder.path()), "ro0001.tif", bytes, width, height, description);
 
     // Written straight into the file and laid out in memory: libtiff's own
     // file, byte for byte.

@@ -11,7 +11,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "program_fixture.hpp"
+#include "testkit/program_fixture.hpp"
 
 namespace slabtone::test {
 namespace {

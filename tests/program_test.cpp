@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "program_fixture.hpp"
+#include "testkit/program_fixture.hpp"
 
 namespace slabtone::test {
 namespace {

@@ -10,16 +10,16 @@
 #include <thread>
 #include <variant>
 
-#include "failure.hpp"
-#include "harnesses.hpp"
-#include "libtiff_files.hpp"
-#include "memory_pool.hpp"
-#include "run_program.hpp"
-#include "slice_conversion.hpp"
-#include "slice_files.hpp"
-#include "temp_folder.hpp"
-#include "tiff_builder.hpp"
-#include "tiff_directory.hpp"
+#include "common/failure.hpp"
+#include "common/memory_pool.hpp"
+#include "convert/slice_conversion.hpp"
+#include "fuzz/harnesses.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
+#include "testkit/slice_files.hpp"
+#include "testkit/temp_folder.hpp"
+#include "testkit/tiff_builder.hpp"
+#include "tiff/tiff_directory.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -38,7 +38,7 @@ std::variant<Bytes, Failure> convert_bytes(const Bytes& bytes) {
         ConvertedSlice converted = convert_single_slice(InputFile::from_bytes(bytes), run);
         return Bytes(converted.file.bytes().begin(), converted.file.bytes().end());
     } catch (const SliceError& error) {
-        return error.failure();
+        return *failure_of(error);
     }
 }
 

@@ -2,8 +2,8 @@
 // horizontal differencing.
 #include <gtest/gtest.h>
 
-#include "reader_probe.hpp"
-#include "tiff_builder.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/tiff_builder.hpp"
 
 namespace slabtone::test {
 namespace {

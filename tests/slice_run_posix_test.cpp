@@ -23,16 +23,15 @@
 #include <map>
 #include <thread>
 
-#include "failure.hpp"
-#include "libtiff_files.hpp"
-#include "memory_pool.hpp"
-#include "run_program.hpp"
-#include "slice_conversion.hpp"
-#include "slice_files.hpp"
-#include "slice_loop.hpp"
-#include "slice_run_fixture.hpp"
-#include "temp_folder.hpp"
-#include "worker_threads.hpp"
+#include "common/failure.hpp"
+#include "common/memory_pool.hpp"
+#include "convert/slice_conversion.hpp"
+#include "platform/worker_threads.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
+#include "testkit/slice_files.hpp"
+#include "testkit/slice_run_fixture.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 namespace {

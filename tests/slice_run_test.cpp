@@ -3,7 +3,7 @@
 // threads that could be started.
 #include <gtest/gtest.h>
 
-#include "slice_run_fixture.hpp"
+#include "testkit/slice_run_fixture.hpp"
 
 namespace slabtone::test {
 namespace {

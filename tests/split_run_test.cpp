@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "libtiff_files.hpp"
-#include "run_program.hpp"
-#include "slice_conversion.hpp"
-#include "temp_folder.hpp"
+#include "convert/slice_conversion.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 namespace {

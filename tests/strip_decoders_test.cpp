@@ -1,8 +1,8 @@
 // The uncompressed and PackBits strip decoders, on hand-built strips.
 #include <gtest/gtest.h>
 
-#include "reader_probe.hpp"
-#include "tiff_builder.hpp"
+#include "testkit/reader_probe.hpp"
+#include "testkit/tiff_builder.hpp"
 
 namespace slabtone::test {
 namespace {

@@ -7,15 +7,15 @@
 #include <regex>
 #include <sstream>
 
-#include "lac_distribution.hpp"
-#include "libtiff_files.hpp"
-#include "run_program.hpp"
-#include "sha256.hpp"
-#include "slice_conversion.hpp"
-#include "slice_files.hpp"
-#include "temp_folder.hpp"
-#include "window_command_line.hpp"
-#include "window_page.hpp"
+#include "convert/slice_conversion.hpp"
+#include "measure/lac_distribution.hpp"
+#include "slabtone-window/sha256.hpp"
+#include "slabtone-window/window_command_line.hpp"
+#include "slabtone-window/window_page.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
+#include "testkit/slice_files.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 namespace {
@@ -63,9 +63,10 @@ TEST(LacDistribution, PercentilesEqualABruteForceSort) {
         SampleCounts counts;
         std::vector<double> all;
         for (const Slice& slice : slices) {
-            counts.add(rows_of(slice.samples), slice.lac_scale, slice.lac_offset);
+            count_samples(counts, rows_of(slice.samples), {slice.lac_scale, slice.lac_offset},
+                          false);
             for (auto v : slice.samples)
-                all.push_back(sample_lac(v, slice.lac_scale, slice.lac_offset));
+                all.push_back(sample_lac(v, {slice.lac_scale, slice.lac_offset}));
         }
         LacDistribution distribution(counts);
         ASSERT_EQ(distribution.samples(), all.size());
@@ -80,13 +81,13 @@ TEST(LacDistribution, PercentilesEqualABruteForceSort) {
 
 TEST(LacDistribution, SingleSampleAndNaN) {
     SampleCounts one;
-    one.add(rows_of({1500}), 1000, -0.5f);
+    count_samples(one, rows_of({1500}), {1000, -0.5f}, false);
     LacDistribution single(one);
     for (double p : {0.0, 0.5, 50.0, 100.0}) EXPECT_EQ(single.percentile(p), 1.0);
 
     // lac_scale 0 makes sample 0 NaN: counted, but given no LAC value.
     SampleCounts with_nan;
-    with_nan.add(rows_of({0, 5}), 0, 0);
+    count_samples(with_nan, rows_of({0, 5}), {0, 0}, false);
     LacDistribution distribution(with_nan);
     EXPECT_EQ(distribution.samples(), 2u);
     EXPECT_EQ(distribution.measured(), 1u);
@@ -95,7 +96,7 @@ TEST(LacDistribution, SingleSampleAndNaN) {
 
 TEST(LacDistribution, SaturationCountsExactlyAsTheConversion) {
     SampleCounts counts;
-    counts.add(rows_of(kExampleSamples), 1000, -0.5f);
+    count_samples(counts, rows_of(kExampleSamples), {1000, -0.5f}, false);
     // The worked example's bytes: 0, 63, 127, 191, 255, 255.
     const Saturation s = saturation(counts, 0, 2);
     EXPECT_EQ(s.to_black, 1u);
@@ -365,7 +366,8 @@ TEST_F(WindowProgramTest, InsideTheCircleTheReportCountsOnlyTheCircle) {
                 const auto sample = std::uint16_t(in ? 8000 + random() % 20000 : 60000);
                 image.samples.push_back(sample);
                 if (in)
-                    inside.push_back(sample_lac(sample, slices[n].lac_scale, slices[n].lac_offset));
+                    inside.push_back(
+                        sample_lac(sample, {slices[n].lac_scale, slices[n].lac_offset}));
             }
         }
         write_with_libtiff(folder_.file(input_name(91 + n)), image);

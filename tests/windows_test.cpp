@@ -11,12 +11,12 @@
 #include <optional>
 #include <thread>
 
-#include "atomic_file.hpp"
-#include "console_events.hpp"
-#include "cores.hpp"
-#include "job_limits.hpp"
-#include "memory_limits.hpp"
-#include "program_fixture.hpp"
+#include "platform/atomic_file.hpp"
+#include "platform/cores.hpp"
+#include "platform/memory_limits.hpp"
+#include "platform/windows/console_events.hpp"
+#include "platform/windows/job_limits.hpp"
+#include "testkit/program_fixture.hpp"
 
 namespace slabtone::test {
 namespace {

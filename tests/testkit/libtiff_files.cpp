@@ -1,4 +1,4 @@
-#include "libtiff_files.hpp"
+#include "testkit/libtiff_files.hpp"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>

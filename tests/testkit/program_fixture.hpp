@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "libtiff_files.hpp"
-#include "run_program.hpp"
-#include "slice_conversion.hpp"
-#include "slice_files.hpp"
-#include "temp_folder.hpp"
+#include "convert/slice_conversion.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
+#include "testkit/slice_files.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 

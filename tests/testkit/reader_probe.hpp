@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "failure.hpp"
-#include "gray_tiff.hpp"
+#include "common/failure.hpp"
+#include "tiff/gray_tiff.hpp"
 
 namespace slabtone {
 // Test failures name a reader failure by its message.
@@ -27,7 +27,7 @@ inline std::optional<Failure> reader_failure(const std::vector<std::uint8_t>& by
     try {
         read_gray_tiff(InputFile::from_bytes(bytes), kProbeName, request);
     } catch (const SliceError& error) {
-        return error.failure();
+        return *failure_of(error);
     }
     return std::nullopt;
 }

@@ -1,6 +1,6 @@
 #include <cstdlib>
 
-#include "run_program.hpp"
+#include "testkit/run_program.hpp"
 
 namespace slabtone::test {
 

@@ -1,4 +1,4 @@
-#include "run_program.hpp"
+#include "testkit/run_program.hpp"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "libtiff_files.hpp"
+#include "testkit/libtiff_files.hpp"
 
 namespace slabtone::test {
 

@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "libtiff_files.hpp"
-#include "run_program.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/run_program.hpp"
 
 namespace slabtone::test {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tiff_builder.hpp"
+#include "testkit/tiff_builder.hpp"
 
 namespace slabtone::test {
 

@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "failure.hpp"
-#include "libtiff_files.hpp"
-#include "memory_pool.hpp"
-#include "slice_conversion.hpp"
-#include "slice_files.hpp"
-#include "slice_loop.hpp"
-#include "temp_folder.hpp"
-#include "worker_threads.hpp"
+#include "common/failure.hpp"
+#include "common/memory_pool.hpp"
+#include "convert/slice_conversion.hpp"
+#include "platform/cores.hpp"
+#include "platform/worker_threads.hpp"
+#include "slabtone/slabtone.hpp"
+#include "testkit/libtiff_files.hpp"
+#include "testkit/slice_files.hpp"
+#include "testkit/temp_folder.hpp"
 
 namespace slabtone::test {
 
@@ -69,55 +70,47 @@ inline void write_stack(const TempFolder& folder, std::uint32_t size, bool large
     }
 }
 
+inline std::string progress(int slice) {
+    return input_name(slice) + "(16bit) -> " + output_name(slice) + "(8bit)\r";
+}
+
+// Runs of the library's conversion in this process, in a folder of their
+// own, with standard output as the program prints it. Workers run as on a
+// machine of four cores, whatever this one has.
 class InProcessRunTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        home_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_.path());
-    }
+    void SetUp() override { force_usable_cores(4); }
     void TearDown() override {
-        std::filesystem::current_path(home_);
+        force_usable_cores(std::nullopt);
         set_memory_budget(std::nullopt);
         limit_thread_starts(std::nullopt);
         refuse_shared_request(std::nullopt);
     }
 
     RunOutcome run(std::int32_t first, std::int32_t last) {
-        RunParameters run;
-        run.sta_ly = first;
-        run.dst_ly = last;
-        run.lac_min = 0;
-        run.lac_max = 60;
-        run.window_scale = 255.0 / 60;
+        ConvertRequest request;
+        request.first = first;
+        request.last = last;
+        request.lac_min = 0;
+        request.lac_max = 60;
+        request.folder = folder_.path();
         RunOutcome outcome;
-        // Standard output goes to a file beside the run's folder (Windows'
-        // tmpfile would make it in the root of the drive).
-        std::FILE* out = std::fopen(scratch_.file("out.txt").c_str(), "w+b");
-        EXPECT_NE(out, nullptr);
-        if (out == nullptr) return {};
         try {
-            run_slices(run, out);
+            convert_range(request, [&](const StoredSlice& stored) {
+                outcome.out += progress(static_cast<int>(stored.number));
+            });
+            outcome.out += "\nfinish\n";
         } catch (const SliceError& error) {
             outcome.status = 1;
             outcome.err = error.what();
         }
-        std::fflush(out);
-        std::rewind(out);
-        for (int c = std::fgetc(out); c != EOF; c = std::fgetc(out)) outcome.out += char(c);
-        std::fclose(out);
         collect_outputs(folder_.path(), outcome);
         // Everything a run took is given back.
         EXPECT_EQ(memory_held(), 0u);
         return outcome;
     }
 
-    std::filesystem::path home_;
     TempFolder folder_;
-    TempFolder scratch_;
 };
-
-inline std::string progress(int slice) {
-    return input_name(slice) + "(16bit) -> " + output_name(slice) + "(8bit)\r";
-}
 
 }  // namespace slabtone::test

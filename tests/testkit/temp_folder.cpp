@@ -1,4 +1,4 @@
-#include "temp_folder.hpp"
+#include "testkit/temp_folder.hpp"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "tiff_builder.hpp"
+#include "testkit/tiff_builder.hpp"
 
 namespace slabtone::test {
 

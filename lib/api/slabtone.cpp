@@ -1,0 +1,66 @@
+// The public header's functions that pass straight through to a layer.
+#include "slabtone/slabtone.hpp"
+
+#include <algorithm>
+
+#include "common/failure.hpp"
+#include "convert/description_record.hpp"
+#include "convert/lac_window.hpp"
+#include "convert/run_parameters.hpp"
+#include "platform/atomic_file.hpp"
+#include "tiff/gray_tiff.hpp"
+
+namespace slabtone {
+
+std::string_view version() noexcept {
+    return SLABTONE_VERSION;
+}
+
+void store_file(const std::string& path, std::string_view bytes) {
+    const std::span<const std::uint8_t> data{reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size()};
+    if (!store_file_atomically(path, data)) fail(path, Failure::cannot_write_file);
+}
+
+Slice read_slice_file(const std::string& path) {
+    GraySlice gray = read_gray_tiff(path);
+    Slice slice;
+    slice.width = static_cast<std::uint32_t>(gray.width);
+    slice.height = static_cast<std::uint32_t>(gray.height);
+    slice.bits_per_sample = static_cast<unsigned>(gray.bits_per_sample);
+    slice.description = std::move(gray.description);
+    try {
+        slice.samples.resize(std::size_t{slice.width} * slice.height);
+    } catch (const std::bad_alloc&) {
+        fail(path, Failure::cell_allocation);
+    }
+    for (std::uint32_t r = 0; r < slice.height; ++r) {
+        std::copy_n(gray.rows.row(r), slice.width,
+                    slice.samples.data() + std::size_t{r} * slice.width);
+    }
+    return slice;
+}
+
+std::optional<Calibration> calibration_of(const std::optional<std::string>& description) {
+    if (!description) return std::nullopt;
+    DescriptionRecord record;
+    apply_description(parse_fields(*description), record);
+    if (!record.calibrated()) return std::nullopt;
+    return Calibration{record.lac_scale, record.lac_offset};
+}
+
+void grey_values(std::span<const std::uint16_t> samples, const Calibration& calibration,
+                 double lac_min, double lac_max, std::span<std::uint8_t> out) {
+    const WindowCalibration window{calibration.lac_scale, calibration.lac_offset, lac_min,
+                                   window_scale_of(lac_min, lac_max)};
+    const std::size_t count = std::min(samples.size(), out.size());
+    // In rows that a SampleView can hold; large ones go through the table.
+    QuantisationTable table;
+    constexpr std::size_t kRow = std::size_t{1} << 30;
+    for (std::size_t at = 0; at < count; at += kRow) {
+        const auto n = static_cast<std::uint32_t>(std::min(kRow, count - at));
+        quantise_slice(SampleView{samples.data() + at, n, n, 1}, window, out.subspan(at, n), table);
+    }
+}
+
+}  // namespace slabtone

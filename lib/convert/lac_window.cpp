@@ -1,0 +1,87 @@
+#include "convert/lac_window.hpp"
+
+#include <bit>
+#include <cstring>
+#include <new>
+
+namespace slabtone {
+
+bool same_calibration(const WindowCalibration& a, const WindowCalibration& b) noexcept {
+    auto bits = [](double value) { return std::bit_cast<std::uint64_t>(value); };
+    return bits(a.lac_scale) == bits(b.lac_scale) &&
+           std::bit_cast<std::uint32_t>(a.lac_offset) ==
+               std::bit_cast<std::uint32_t>(b.lac_offset) &&
+           bits(a.lac_min) == bits(b.lac_min) && bits(a.window_scale) == bits(b.window_scale);
+}
+
+std::optional<SampleView> crop_rows(const RowTable& rows, const std::optional<Crop>& crop) {
+    SampleView view{rows.row(0), rows.width(), rows.width(), rows.height()};
+    if (!crop) return view;
+    const std::int64_t width = rows.width();
+    const std::int64_t height = rows.height();
+    const Crop& c = *crop;
+    if (c.x1 < 0 || c.x1 > c.x2 || c.x2 > width - 1 || c.y1 < 0 || c.y1 > c.y2 ||
+        c.y2 > height - 1) {
+        return std::nullopt;
+    }
+    view.first = rows.row(static_cast<std::uint32_t>(c.y1)) + c.x1;
+    view.width = static_cast<std::uint32_t>(c.x2 - c.x1 + 1);
+    view.height = static_cast<std::uint32_t>(c.y2 - c.y1 + 1);
+    return view;
+}
+
+const std::uint8_t* QuantisationTable::for_calibration(const WindowCalibration& calibration) {
+    if (!bytes_) {
+        bytes_.reset(new (std::nothrow) std::uint8_t[65536]);
+        if (!bytes_) return nullptr;
+    }
+    if (!built_for_ || !same_calibration(*built_for_, calibration)) {
+        for (std::uint32_t v = 0; v < 65536; ++v) {
+            bytes_[v] = quantise_sample(static_cast<std::uint16_t>(v), calibration);
+        }
+        built_for_ = calibration;
+    }
+    return bytes_.get();
+}
+
+void quantise_slice(const SampleView& view, const WindowCalibration& calibration,
+                    std::span<std::uint8_t> out, QuantisationTable& cache) {
+    const std::uint64_t samples = std::uint64_t{view.width} * view.height;
+    std::uint8_t* target = out.data();
+    // Plain local pointers: a byte store may alias anything, so anything
+    // reached through a reference would be loaded again for every sample.
+    const std::uint8_t* const table =
+        samples < 65536 ? nullptr : cache.for_calibration(calibration);
+    if (table == nullptr) {
+        for (std::uint32_t r = 0; r < view.height; ++r) {
+            const std::uint16_t* row = view.row(r);
+            for (std::uint32_t c = 0; c < view.width; ++c) {
+                *target++ = quantise_sample(row[c], calibration);
+            }
+        }
+        return;
+    }
+    const std::uint32_t width = view.width;
+    for (std::uint32_t r = 0; r < view.height; ++r) {
+        const std::uint16_t* in = view.row(r);
+        std::uint8_t* out = target + std::size_t{r} * width;
+        std::uint32_t c = 0;
+        if constexpr (std::endian::native == std::endian::little) {
+            // Four samples per load and four bytes per store: the loads of the
+            // table are what remains.
+            for (; c + 4 <= width; c += 4) {
+                std::uint64_t four = 0;
+                std::memcpy(&four, in + c, sizeof four);
+                std::uint32_t bytes = 0;
+                for (unsigned k = 0; k < 4; ++k) {
+                    const auto sample = static_cast<std::uint16_t>(four >> (16 * k));
+                    bytes |= std::uint32_t{table[sample]} << (8 * k);
+                }
+                std::memcpy(out + c, &bytes, sizeof bytes);
+            }
+        }
+        for (; c < width; ++c) out[c] = table[in[c]];
+    }
+}
+
+}  // namespace slabtone

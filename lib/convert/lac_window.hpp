@@ -1,0 +1,80 @@
+// The LAC window: each sample's LAC value mapped linearly from
+// [LACmin, LACmax] onto 0..255, truncating, saturating at both ends.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "convert/description_record.hpp"
+#include "slabtone/slabtone.hpp"
+#include "tiff/row_table.hpp"
+
+namespace slabtone {
+
+// The calibration of a slice and the window of the run.
+struct WindowCalibration {
+    double lac_scale = 0;
+    float lac_offset = 0;
+    double lac_min = 0;
+    double window_scale = 0;
+};
+
+// Bit for bit: -0.0 and 0.0 give different results (v / -0.0 is -inf), and
+// a NaN calibration equals itself.
+bool same_calibration(const WindowCalibration& a, const WindowCalibration& b) noexcept;
+
+// The product p = (v / lac_scale + lac_offset - LACmin) * window_scale, each
+// operation in IEEE double precision in exactly this order (the last bit of
+// p decides the byte when p is near a whole number): the sample's LAC as
+// sample_lac computes it, less LACmin, times window_scale. Truncated toward
+// zero and limited to 0..255; products outside the 32-bit range saturate by
+// value, NaN gives 0.
+inline std::uint8_t quantise_sample(std::uint16_t sample, const WindowCalibration& c) {
+    double t = sample_lac(sample, Calibration{c.lac_scale, c.lac_offset});
+    t = t - c.lac_min;
+    const double p = t * c.window_scale;
+    if (!(p < 2147483648.0)) return p != p ? 0 : 255;
+    if (!(p > -2147483649.0)) return 0;
+    const auto q = static_cast<std::int32_t>(p);
+    if (q <= 0) return 0;
+    if (q > 255) return 255;
+    return static_cast<std::uint8_t>(q);
+}
+
+// A rectangle of samples inside a row table: the crop works on the table in
+// place, without a second 16-bit image.
+struct SampleView {
+    const std::uint16_t* first = nullptr;
+    std::size_t stride = 0;  // samples from one row to the next
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+
+    const std::uint16_t* row(std::uint32_t r) const noexcept { return first + r * stride; }
+};
+
+// The whole table, or the crop rectangle when there is one; nullopt when the
+// rectangle does not lie inside the table.
+std::optional<SampleView> crop_rows(const RowTable& rows, const std::optional<Crop>& crop);
+
+// Every byte of `out` (view.width * view.height, row after row). Large
+// images go through a 65536-entry table of the exact per-sample result,
+// which `cache` keeps while the calibration stays the same.
+class QuantisationTable;
+void quantise_slice(const SampleView& view, const WindowCalibration& calibration,
+                    std::span<std::uint8_t> out, QuantisationTable& cache);
+
+class QuantisationTable {
+  public:
+    // The byte of every sample value, or null when the memory for the table
+    // cannot be had (each sample is then computed on its own).
+    const std::uint8_t* for_calibration(const WindowCalibration& calibration);
+
+  private:
+    std::optional<WindowCalibration> built_for_;
+    std::unique_ptr<std::uint8_t[]> bytes_;
+};
+
+}  // namespace slabtone

@@ -1,0 +1,72 @@
+// The gray TIFF reader: one single-channel slice of 0 to 16 bits per sample,
+// contiguous strips, uncompressed, LZW or PackBits, either byte order.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tiff/image_attributes.hpp"
+#include "tiff/input_file.hpp"
+#include "tiff/row_assembly.hpp"
+#include "tiff/row_table.hpp"
+
+namespace slabtone {
+
+struct GraySlice {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t bits_per_sample = 0;
+    // The ImageDescription text, or none when the slice has no ASCII one.
+    std::optional<std::string> description;
+    RowTable rows;
+};
+
+// What to deliver besides width, height and bits per sample. Without rows,
+// neither the strip tables nor any pixel data are read; without the
+// description, its entry is not looked up.
+struct ReadRequest {
+    bool description = true;
+    bool rows = true;
+    DecodePath path = DecodePath::fast;
+};
+
+// Memory a caller may keep from one slice to the next, so that a run does
+// not allocate and fault in fresh pages for every slice. Give the rows of a
+// slice back (buffers.rows = std::move(slice.rows)) once done with them.
+struct ReaderBuffers {
+    RowTable rows;
+    AssemblyScratch scratch;
+};
+
+// What a slice will take to read, from its header and directory alone.
+struct SliceShape {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    unsigned bits_per_sample = 0;
+    Compression compression = Compression::none;
+    std::uint64_t file_size = 0;
+
+    // Memory for reading it: the rows, and the encoded and decoded strip
+    // buffers of the bulk decoders.
+    std::uint64_t reading_need() const noexcept;
+};
+
+// nullopt when the file cannot be read as far as its attributes.
+std::optional<SliceShape> probe_gray_tiff(const std::string& path);
+
+// Throws SliceError naming `file_name` (by default `path`) when the file
+// cannot be read as a slice: MemoryShortage when a buffer it needs cannot be
+// had.
+GraySlice read_gray_tiff(const std::string& path, ReadRequest request = {});
+GraySlice read_gray_tiff(const std::string& path, ReaderBuffers& buffers, ReadRequest request = {});
+GraySlice read_gray_tiff(const std::string& path, const std::string& file_name,
+                         ReaderBuffers& buffers, ReadRequest request = {});
+
+// The same for a file already in memory; `file_name` goes into messages.
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReadRequest request = {});
+GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
+                         ReaderBuffers& buffers, ReadRequest request = {});
+
+}  // namespace slabtone

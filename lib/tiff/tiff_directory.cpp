@@ -1,0 +1,51 @@
+#include "tiff/tiff_directory.hpp"
+
+#include "common/failure.hpp"
+
+namespace slabtone {
+
+namespace {
+
+constexpr int kLittleMark = 'I';
+constexpr int kBigMark = 'M';
+constexpr std::uint16_t kMagic = 42;
+constexpr std::uint64_t kEntrySize = 12;
+
+ByteOrder byte_order_of(const InputFile& file, const std::string& file_name) {
+    int first = file.byte_at(0);
+    if (first != kLittleMark && first != kBigMark) fail(file_name, Failure::bad_magic_number);
+    if (file.byte_at(1) != first) fail(file_name, Failure::bad_magic_number);
+    return first == kLittleMark ? ByteOrder::little : ByteOrder::big;
+}
+
+}  // namespace
+
+TiffDirectory::TiffDirectory(const InputFile& file, const std::string& file_name)
+    : numbers_(file, byte_order_of(file, file_name)) {
+    numbers_.cursor().seek(2);
+    if (numbers_.read_u16() != kMagic) fail(file_name, Failure::bad_magic_number);
+    directory_offset_ = numbers_.read_u32();
+}
+
+std::uint16_t TiffDirectory::find_tag_entry(std::uint16_t tag) {
+    numbers_.cursor().seek(directory_offset_);
+    for (std::uint32_t left = numbers_.read_u16(); left != 0; --left) {
+        if (numbers_.read_u16() == tag) return numbers_.read_u16();
+        numbers_.cursor().skip(kEntrySize - 2);
+    }
+    return kAbsent;
+}
+
+std::uint16_t TiffDirectory::read_short_tag(std::uint16_t tag, std::uint32_t fallback) {
+    if (find_tag_entry(tag) == kShort && numbers_.read_u32() == 1) return numbers_.read_u16();
+    return static_cast<std::uint16_t>(fallback);
+}
+
+std::uint32_t TiffDirectory::read_integer_tag(std::uint16_t tag, std::uint32_t fallback) {
+    std::uint16_t type = find_tag_entry(tag);
+    if (type == kShort && numbers_.read_u32() == 1) return numbers_.read_u16();
+    if (type == kLong && numbers_.read_u32() == 1) return numbers_.read_u32();
+    return fallback;
+}
+
+}  // namespace slabtone

@@ -1,0 +1,42 @@
+// The window page: one self-contained HTML file on which the user moves the
+// window over the stack's LAC histogram and sees real slices as slabtone
+// will write them. The page's own files (page/) are built into
+// the program; this fills in the stack's data.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "slabtone/slabtone.hpp"
+
+namespace slabtone {
+
+struct WindowPage {
+    std::int32_t sta_ly = 0;
+    std::int32_t dst_ly = 0;
+    std::int64_t slices = 0;
+    double low = 0;  // the percentiles of the proposed window
+    double high = 0;
+    std::string lac_min_text;  // the proposed window, as the report prints it
+    std::string lac_max_text;
+    const SampleCounts* counts = nullptr;
+    std::span<const PreviewSlice> previews;
+    SmallestSlice smallest;
+    // The counts describe only the samples inside each slice's
+    // reconstruction circle; the page draws the circles.
+    bool inside_circle = false;
+    const Planes* planes = nullptr;  // none when null
+};
+
+std::string window_page(const WindowPage& page);
+
+// Text as a JSON string that is safe inside an HTML script block: quotes,
+// backslashes, control characters, '<', '>', '&' and every byte above 127
+// (read as Latin-1) are escaped.
+std::string json_string(std::string_view text);
+
+}  // namespace slabtone
