@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "tiff/input_file.hpp"
@@ -21,6 +22,12 @@ constexpr std::array<std::uint8_t, 256> make_bit_reversal_table() {
 }
 
 inline constexpr std::array<std::uint8_t, 256> kReversedBits = make_bit_reversal_table();
+
+// The `count` bytes at `from` with their bits reversed, into `to` (which may
+// be `from`).
+inline void reverse_bits(const std::uint8_t* from, std::size_t count, std::uint8_t* to) noexcept {
+    for (std::size_t i = 0; i < count; ++i) to[i] = kReversedBits[from[i]];
+}
 
 class EncodedBytes {
   public:

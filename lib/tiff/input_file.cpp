@@ -23,16 +23,36 @@ thread_local std::unique_ptr<std::uint8_t[]> t_spare_blocks;
 
 }  // namespace
 
-struct InputFile::Disk {
+namespace {
+
+// A descriptor, closed when it goes.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) noexcept : fd_(fd) {}
+    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0) close_file(fd_);
+    }
+    int fd() const noexcept { return fd_; }
+
+  private:
+    int fd_;
+};
+
+}  // namespace
+
+struct InputFile::DiskBlocks {
     static constexpr std::uint64_t kBlockSize = 32768;
     static constexpr std::uint64_t kSmallBlockSize = 256;
     static constexpr std::size_t kBlocks = 4;
 
-    explicit Disk(int descriptor) : fd(descriptor) {}
-    Disk(const Disk&) = delete;
-    Disk& operator=(const Disk&) = delete;
-    ~Disk() {
-        close_file(fd);
+    explicit DiskBlocks(Descriptor descriptor) : file(std::move(descriptor)) {}
+    DiskBlocks(const DiskBlocks&) = delete;
+    DiskBlocks& operator=(const DiskBlocks&) = delete;
+    ~DiskBlocks() {
         if (large && !t_spare_blocks) t_spare_blocks = std::move(large);
     }
 
@@ -47,7 +67,7 @@ struct InputFile::Disk {
         return large ? large.get() : small.data();
     }
 
-    int fd;
+    Descriptor file;
     // Blocks of the file, each starting at a multiple of block_size.
     std::uint64_t block_size = 0;  // 0: none read yet
     std::unique_ptr<std::uint8_t[]> large;
@@ -56,8 +76,6 @@ struct InputFile::Disk {
     std::array<std::uint64_t, kBlocks> length{};
     std::array<bool, kBlocks> filled{};
     std::size_t next_to_replace = 0;
-    // A pipe, read whole because it cannot be read by position.
-    PooledBuffer stream;
 };
 
 InputFile::InputFile() = default;
@@ -67,9 +85,10 @@ InputFile::InputFile(InputFile&& other) noexcept {
     *this = std::move(other);
 }
 
+// The bytes of every way but DiskBlocks live on the heap: moving them
+// leaves memory_ pointing where it did.
 InputFile& InputFile::operator=(InputFile&& other) noexcept {
-    bytes_ = std::move(other.bytes_);
-    disk_ = std::move(other.disk_);
+    storage_ = std::exchange(other.storage_, Borrowed{});
     memory_ = std::exchange(other.memory_, nullptr);
     size_ = std::exchange(other.size_, 0);
     recent_ = std::exchange(other.recent_, nullptr);
@@ -79,12 +98,14 @@ InputFile& InputFile::operator=(InputFile&& other) noexcept {
 }
 
 InputFile InputFile::from_bytes(const std::vector<std::uint8_t>& bytes) {
+    Owned owned;
+    owned.bytes.reserve(bytes.size() + kPadding);
+    owned.bytes = bytes;
+    owned.bytes.resize(bytes.size() + kPadding, 0);
     InputFile file;
-    file.bytes_.reserve(bytes.size() + kPadding);
-    file.bytes_ = bytes;
-    file.bytes_.resize(bytes.size() + kPadding, 0);
-    file.memory_ = file.bytes_.data();
+    file.memory_ = owned.bytes.data();
     file.size_ = bytes.size();
+    file.storage_ = std::move(owned);
     return file;
 }
 
@@ -103,62 +124,62 @@ std::optional<InputFile> InputFile::open(const std::string& path, const std::str
         if (opened.out_of_handles) throw DescriptorShortage(file_name, Failure::file_not_found);
         return std::nullopt;
     }
-    const int fd = opened.file->handle;
+    Descriptor descriptor(opened.file->handle);
     InputFile file;
-    try {
-        file.disk_ = std::make_unique<Disk>(fd);
-    } catch (...) {
-        close_file(fd);
-        throw;
-    }
     switch (opened.file->kind) {
         case FileKind::regular:
         case FileKind::block_device:
             file.size_ = opened.file->size;
-            return file;
+            break;
         case FileKind::other:
             // A character device or a folder: read by position until a
             // read comes short.
             file.size_ = kUnknownSize;
-            return file;
-        case FileKind::stream:
             break;
+        case FileKind::stream:
+            file.read_whole_pipe(descriptor.fd(), file_name);
+            return file;
     }
-    // A pipe: everything it delivers, in memory.
-    PooledBuffer& stream = file.disk_->stream;
+    file.storage_ = std::make_unique<DiskBlocks>(std::move(descriptor));
+    return file;
+}
+
+void InputFile::read_whole_pipe(int fd, const std::string& file_name) {
+    PipeBytes pipe;
+    PooledBuffer& bytes = pipe.bytes;
     std::uint64_t size = 0;
     for (;;) {
-        if (size + kPadding + 65536 > stream.capacity() &&
-            !stream.reserve(std::max<std::size_t>(stream.capacity() * 2, 1 << 20), size)) {
+        if (size + kPadding + 65536 > bytes.capacity() &&
+            !bytes.reserve(std::max<std::size_t>(bytes.capacity() * 2, 1 << 20), size)) {
             fail_for_memory(file_name, Failure::cell_allocation);
         }
         const std::uint64_t got =
-            read_next(fd, stream.data() + size, stream.capacity() - kPadding - size);
+            read_next(fd, bytes.data() + size, bytes.capacity() - kPadding - size);
         if (got == 0) break;
         size += got;
     }
-    std::memset(stream.data() + size, 0, kPadding);
-    file.memory_ = stream.data();
-    file.size_ = size;
-    return file;
+    std::memset(bytes.data() + size, 0, kPadding);
+    memory_ = bytes.data();
+    size_ = size;
+    storage_ = std::move(pipe);
 }
 
 int InputFile::byte_on_disk(std::uint64_t position) const {
     if (position >= size_) return -1;
-    Disk& disk = *disk_;
+    DiskBlocks& disk = this->disk();
     std::uint8_t* const storage = disk.block_storage();
     const std::uint64_t block_size = disk.block_size;
     const std::uint64_t base = position - position % block_size;
-    std::size_t slot = Disk::kBlocks;
-    for (std::size_t i = 0; i < Disk::kBlocks; ++i) {
+    std::size_t slot = DiskBlocks::kBlocks;
+    for (std::size_t i = 0; i < DiskBlocks::kBlocks; ++i) {
         if (disk.filled[i] && disk.base[i] == base) slot = i;
     }
-    if (slot == Disk::kBlocks) {
+    if (slot == DiskBlocks::kBlocks) {
         slot = disk.next_to_replace;
-        disk.next_to_replace = (slot + 1) % Disk::kBlocks;
+        disk.next_to_replace = (slot + 1) % DiskBlocks::kBlocks;
         std::uint8_t* block = storage + slot * block_size;
         const std::uint64_t wanted = std::min(block_size, size_ - base);
-        const std::uint64_t got = read_file_at(disk.fd, block, wanted, base);
+        const std::uint64_t got = read_file_at(disk.file.fd(), block, wanted, base);
         // A short read is the end of the file, wherever fstat put it.
         if (got < wanted) size_ = base + got;
         disk.base[slot] = base;
@@ -184,7 +205,7 @@ std::uint64_t InputFile::read(std::uint64_t position, std::span<std::uint8_t> ou
         if (count > 0) std::memcpy(out.data(), memory_ + position, count);
         return count;
     }
-    const std::uint64_t got = read_file_at(disk_->fd, out.data(), count, position);
+    const std::uint64_t got = read_file_at(disk().file.fd(), out.data(), count, position);
     if (got < count) size_ = position + got;
     return got;
 }

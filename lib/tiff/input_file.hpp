@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "common/memory_pool.hpp"
@@ -75,17 +76,30 @@ class InputFile {
                                  PooledBuffer& scratch) const;
 
   private:
-    struct Disk;  // descriptor and block cache of a file on disk
+    // Where the bytes are, in one of four ways.
+    struct Borrowed {};  // the caller's bytes, read in place (view_of)
+    struct Owned {       // a copy of the caller's bytes (from_bytes)
+        std::vector<std::uint8_t> bytes;
+    };
+    struct PipeBytes {  // a pipe read whole: it cannot be read by position
+        PooledBuffer bytes;
+    };
+    struct DiskBlocks;  // a file on disk, read by position through a few blocks
+    using Storage = std::variant<Borrowed, Owned, PipeBytes, std::unique_ptr<DiskBlocks>>;
 
+    DiskBlocks& disk() const noexcept { return *std::get<std::unique_ptr<DiskBlocks>>(storage_); }
     int byte_on_disk(std::uint64_t position) const;
+    // Everything the pipe `fd` delivers, in memory; MemoryShortage (cell
+    // memory) naming `file_name` when it does not fit.
+    void read_whole_pipe(int fd, const std::string& file_name);
 
-    // A file in memory: its bytes and kPadding zero bytes after them.
-    std::vector<std::uint8_t> bytes_;
+    Storage storage_;
+    // The bytes of a file in memory (every way but DiskBlocks), followed by
+    // kPadding readable bytes; null for a file on disk.
     const std::uint8_t* memory_ = nullptr;
     // The file's size; for a device of unknown size, the largest value until
     // a read finds the end.
     mutable std::uint64_t size_ = 0;
-    std::unique_ptr<Disk> disk_;
     // The block of the cache read last: the common case of byte_at.
     mutable const std::uint8_t* recent_ = nullptr;
     mutable std::uint64_t recent_base_ = 0;

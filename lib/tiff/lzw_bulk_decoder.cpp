@@ -9,17 +9,19 @@
 
 #include "common/failure.hpp"
 #include "tiff/bulk_decoders.hpp"
-#include "tiff/lzw_end_code.hpp"
+#include "tiff/lzw_format.hpp"
 
 namespace slabtone {
 
 namespace {
 
-constexpr unsigned kClearCode = 256;
-constexpr unsigned kEndCode = 257;
-constexpr unsigned kFirstEntry = 258;
-constexpr unsigned kTableSize = 4096;
-constexpr unsigned kMaxWidth = 12;
+using lzw::kClearCode;
+using lzw::kEndCode;
+using lzw::kFirstEntry;
+using lzw::kFirstWidth;
+using lzw::kMaxWidth;
+using lzw::kTableSize;
+using lzw::widens_at;
 
 // Copies a string of earlier output. The source ends at or before `dst`,
 // but may lie closer than 16 bytes, so each chunk is loaded before it is
@@ -98,11 +100,11 @@ void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::
     // requires its first code to be a clear code.
     if (byte_count < 2) failure(Failure::lzw_too_few_codes);
     CodeReader codes(strip, byte_count);
-    if (codes.peek(9) != kClearCode) failure(Failure::lzw_missing_first_clear);
+    if (codes.peek(kFirstWidth) != kClearCode) failure(Failure::lzw_missing_first_clear);
 
     StringTable table;
-    unsigned width = 9;
-    unsigned widen_at = (1u << width) - 1;  // next_code that widens the codes
+    unsigned width = kFirstWidth;
+    unsigned widen_at = widens_at(width);  // next_code that widens the codes
     unsigned next_code = kFirstEntry;
     std::uint8_t* const first = out;
     std::uint8_t* const wanted_end = out + needed;
@@ -117,11 +119,11 @@ void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::
         if (code - kClearCode < 2 || code >= next_code) [[unlikely]] {
             if (code == kEndCode) failure(Failure::lzw_unexpected_end);
             if (code == kClearCode) {
-                width = 9;
-                widen_at = (1u << width) - 1;
+                width = kFirstWidth;
+                widen_at = widens_at(width);
                 next_code = kFirstEntry;
-                if (!codes.can_take(9)) failure(Failure::lzw_too_few_codes);
-                code = codes.take(9);
+                if (!codes.can_take(kFirstWidth)) failure(Failure::lzw_too_few_codes);
+                code = codes.take(kFirstWidth);
                 if (code == kEndCode) failure(Failure::lzw_unexpected_end);
                 if (code >= kClearCode) failure(Failure::lzw_unknown_after_clear);
                 // The first code after a clear makes no table entry.
@@ -151,7 +153,7 @@ void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::
         ++next_code;
         if (next_code == widen_at && width < kMaxWidth) [[unlikely]] {
             ++width;
-            widen_at = (1u << width) - 1;
+            widen_at = widens_at(width);
         }
         previous = out;
         previous_length = length;
@@ -160,7 +162,7 @@ void decode_lzw_strip(const std::uint8_t* strip, std::uint32_t byte_count, std::
     const std::uint64_t produced = static_cast<std::uint64_t>(out - first);
 
     // The end of the strip, as the byte-at-a-time decoder reads it.
-    const bool just_widened = next_code == (1u << (width - 1)) - 1;
+    const bool just_widened = next_code == widens_at(width - 1);
     const std::uint64_t end_position = codes.position();
     auto take = [&codes](unsigned code_width, unsigned& code) {
         if (!codes.can_take(code_width)) return false;

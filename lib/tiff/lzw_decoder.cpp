@@ -1,8 +1,15 @@
 #include "tiff/lzw_decoder.hpp"
 
-#include "tiff/lzw_end_code.hpp"
+#include "tiff/lzw_format.hpp"
 
 namespace slabtone {
+
+using lzw::kClearCode;
+using lzw::kEndCode;
+using lzw::kFirstEntry;
+using lzw::kFirstWidth;
+using lzw::kMaxWidth;
+using lzw::kTableSize;
 
 void LzwDecoder::fail_with(Failure failure) const {
     fail(*file_name_, failure);
@@ -26,12 +33,12 @@ void LzwDecoder::begin_strip(std::uint32_t offset, std::uint32_t byte_count) {
     bytes_.seek(offset);
     reader_.bytes_left = byte_count;
     reader_.bit_count = 0;
-    code_width_ = 9;
+    code_width_ = kFirstWidth;
     // Peek at the first code without taking it: the first next_byte (or
     // end_strip, when no byte is asked for) takes the clear code again.
-    unsigned first = take_code(9);
+    unsigned first = take_code(kFirstWidth);
     if (first != kClearCode) fail_with(Failure::lzw_missing_first_clear);
-    reader_.bit_count += 9;
+    reader_.bit_count += kFirstWidth;
     next_code_ = kFirstEntry;
     pending_count_ = 0;
 }
@@ -52,9 +59,9 @@ std::uint16_t LzwDecoder::expand_next_code() {
     unsigned code = take_code(code_width_);
     if (code == kEndCode) fail_with(Failure::lzw_unexpected_end);
     if (code == kClearCode) {
-        code_width_ = 9;
+        code_width_ = kFirstWidth;
         next_code_ = kFirstEntry;
-        code = take_code(9);
+        code = take_code(kFirstWidth);
         if (code < kClearCode) {
             // The first code after a clear makes no table entry.
             previous_code_ = code;

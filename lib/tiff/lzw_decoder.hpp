@@ -1,13 +1,7 @@
-// Compression 5, LZW (TIFF 6.0 section 13): codes of 9 to 12 bits, most
-// significant bit first; 256 clears the table, 257 ends the strip, and each
-// data code after the first makes a table entry from 258 on. The code width
-// grows one code early, when next_code reaches 511, 1023 and 2047.
-//
-// This is the byte-at-a-time decoder: it reads an encoded byte only when a
-// code needs more bits, expands one code onto a stack and hands its string
-// out one byte per call. Every strip must begin with a clear code, its rows
-// must take exactly the bytes its codes expand to, and its end code must
-// stand in its last encoded byte.
+// Compression 5, LZW (lzw_format.hpp), byte at a time. This is the decoder: it reads an encoded
+// byte only when a code needs more bits, expands one code onto a stack and hands its string out one
+// byte per call. Every strip must begin with a clear code, its rows must take exactly the bytes its
+// codes expand to, and its end code must stand in its last encoded byte.
 #pragma once
 
 #include <array>
@@ -16,6 +10,7 @@
 
 #include "common/failure.hpp"
 #include "tiff/encoded_bytes.hpp"
+#include "tiff/lzw_format.hpp"
 
 namespace slabtone {
 
@@ -34,12 +29,6 @@ class LzwDecoder {
     void end_strip();
 
   private:
-    static constexpr unsigned kClearCode = 256;
-    static constexpr unsigned kEndCode = 257;
-    static constexpr unsigned kFirstEntry = 258;
-    static constexpr unsigned kTableSize = 4096;
-    static constexpr unsigned kMaxWidth = 12;
-
     // Reading position within the strip's bits. New bytes enter the buffer
     // at the low end; the low bit_count bits are unread, oldest highest, and
     // the bits above them are stale and never reach a code.
@@ -49,7 +38,7 @@ class LzwDecoder {
         unsigned bit_count = 0;  // 0 to 19
     };
 
-    static constexpr unsigned mask_of(unsigned width) { return (1u << width) - 1; }
+    static constexpr unsigned mask_of(unsigned width) { return lzw::widens_at(width); }
 
     // Takes a code of `width` bits; false when the strip runs out of bytes.
     bool try_take_code(unsigned width, unsigned& code);
@@ -67,15 +56,15 @@ class LzwDecoder {
     EncodedBytes bytes_;
     const std::string* file_name_;
     BitReader reader_;
-    unsigned code_width_ = 9;
-    unsigned next_code_ = kFirstEntry;  // 258 to 4096
+    unsigned code_width_ = lzw::kFirstWidth;
+    unsigned next_code_ = lzw::kFirstEntry;  // 258 to 4096
     unsigned previous_code_ = 0;
     unsigned pending_count_ = 0;  // bytes of string_stack_ not yet handed out
 
-    std::array<std::uint16_t, kTableSize> prefix_table_{};
-    std::array<std::uint8_t, kTableSize> suffix_table_{};
+    std::array<std::uint16_t, lzw::kTableSize> prefix_table_{};
+    std::array<std::uint8_t, lzw::kTableSize> suffix_table_{};
     // The string being handed out, last byte at index 0.
-    std::array<std::uint8_t, kTableSize + 1> string_stack_{};
+    std::array<std::uint8_t, lzw::kTableSize + 1> string_stack_{};
 };
 
 }  // namespace slabtone

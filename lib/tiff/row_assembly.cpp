@@ -182,8 +182,7 @@ const std::uint8_t* stored_bytes(const InputFile& file, std::uint64_t position, 
     if (!scratch.reserve(static_cast<std::size_t>(count) + InputFile::kPadding)) return nullptr;
     const std::uint8_t* stored = file.bytes_at(position, count, scratch);
     if (stored == nullptr) return nullptr;
-    std::transform(stored, stored + count + InputFile::kPadding, scratch.data(),
-                   [](std::uint8_t b) { return kReversedBits[b]; });
+    reverse_bits(stored, static_cast<std::size_t>(count) + InputFile::kPadding, scratch.data());
     return scratch.data();
 }
 
@@ -203,10 +202,7 @@ bool raw_strip(const InputFile& file, const StripSpan& strip, const ImageLayout&
         if (file.read(strip.offset, {target, static_cast<std::size_t>(needed)}) < needed) {
             return false;  // the file ended early after all
         }
-        if (layout.fill_reversed) {
-            std::transform(target, target + needed, target,
-                           [](std::uint8_t b) { return kReversedBits[b]; });
-        }
+        if (layout.fill_reversed) reverse_bits(target, static_cast<std::size_t>(needed), target);
         to_native_order(rows.row(strip.first_row), std::size_t{strip.rows} * layout.width,
                         byte_order);
         return true;
@@ -287,86 +283,144 @@ std::uint32_t run_end(const StripTables& tables, std::uint32_t first, std::uint6
     return end;
 }
 
+// Walks the strips of one slice from the top row down, each strip or run
+// of strips along the first path that can take it:
+// - a run of uncompressed 16-bit strips that follow one another in the
+//   file, each exactly its rows: one read straight into the rows;
+// - a run of compressed strips that follow one another: one read, then
+//   each strip decoded in bulk from memory;
+// - a strip inside the file, with the memory for it: decoded in bulk;
+// - any other strip (past the end of the file, memory short, or the exact
+//   path asked for): byte by byte, the reference the others equal.
+// The samples and the messages are the same whichever path a strip takes.
+class StripWalk {
+  public:
+    StripWalk(const InputFile& file, const std::string& file_name, const ImageLayout& layout,
+              const StripTables& tables, ByteOrder byte_order, RowTable& rows,
+              AssemblyScratch& scratch, DecodePath path)
+        : file_(file),
+          file_name_(file_name),
+          layout_(layout),
+          tables_(tables),
+          byte_order_(byte_order),
+          rows_(rows),
+          scratch_(scratch),
+          path_(path),
+          exact_(file, file_name, layout) {}
+
+    void run() {
+        // Reading a file on disk costs a call to the system per read:
+        // strips that follow one another are read at once.
+        const bool in_runs = path_ == DecodePath::fast && !file_.in_memory();
+        for (std::uint32_t s = 0; s < tables_.strips_per_image;) {
+            const std::uint32_t end = in_runs ? run_end(tables_, s, kRunBytes) : s + 1;
+            if (end > s + 1 && run_of_strips(s, end)) {
+                s = end;
+                continue;
+            }
+            for (; s < end; ++s) one_strip(span_of(s));
+        }
+    }
+
+  private:
+    static constexpr std::uint64_t kRunBytes = std::uint64_t{64} << 20;
+
+    StripSpan span_of(std::uint32_t s) const {
+        // s < ceil(height / rows_per_strip), so the first row is below height.
+        const auto first_row =
+            static_cast<std::uint32_t>(std::uint64_t{s} * tables_.rows_per_strip);
+        return StripSpan{first_row, std::min(tables_.rows_per_strip, layout_.height - first_row),
+                         tables_.offsets[s], tables_.byte_counts[s]};
+    }
+
+    void undo_predictor(std::uint32_t first_row, std::uint32_t count) {
+        if (layout_.predictor_mask == 0 || layout_.width < 2) return;
+        for (std::uint32_t r = first_row; r < first_row + count; ++r) {
+            undo_differencing(rows_.row(r), layout_.width, layout_.predictor_mask);
+        }
+    }
+
+    // Strips s .. end - 1, which follow one another in the file; false,
+    // with nothing done, when they are for one_strip each.
+    bool run_of_strips(std::uint32_t s, std::uint32_t end) {
+        if (layout_.compression != Compression::none) return encoded_run(s, end);
+        if (layout_.bits_per_sample == 16 && exactly_their_rows(s, end)) return raw16_run(s, end);
+        return false;
+    }
+
+    bool exactly_their_rows(std::uint32_t s, std::uint32_t end) const {
+        const std::uint64_t row_bytes = row_bytes_of(layout_);
+        for (std::uint32_t k = s; k < end; ++k) {
+            const StripSpan strip = span_of(k);
+            if (strip.byte_count != std::uint64_t{strip.rows} * row_bytes) return false;
+        }
+        return true;
+    }
+
+    // Uncompressed 16-bit strips that are exactly their rows: one strip of
+    // all their rows.
+    bool raw16_run(std::uint32_t s, std::uint32_t end) {
+        const StripSpan first = span_of(s);
+        const StripSpan last = span_of(end - 1);
+        const std::uint64_t bytes = std::uint64_t{last.offset} + last.byte_count - first.offset;
+        const std::uint32_t rows = last.first_row + last.rows - first.first_row;
+        const StripSpan merged{first.first_row, rows, first.offset,
+                               static_cast<std::uint32_t>(bytes)};
+        if (!file_.holds(merged.offset, bytes) ||
+            !raw_strip(file_, merged, layout_, byte_order_, rows_, scratch_)) {
+            return false;
+        }
+        undo_predictor(first.first_row, rows);
+        return true;
+    }
+
+    // Compressed strips read at once, then each decoded from memory.
+    bool encoded_run(std::uint32_t s, std::uint32_t end) {
+        const StripSpan first = span_of(s);
+        const StripSpan last = span_of(end - 1);
+        const std::uint64_t bytes = std::uint64_t{last.offset} + last.byte_count - first.offset;
+        if (!file_.holds(first.offset, bytes)) return false;
+        reserve_for_strips(scratch_.run, bytes + InputFile::kPadding);
+        const std::uint8_t* stored = file_.bytes_at(first.offset, bytes, scratch_.run);
+        if (stored == nullptr) return false;
+        const InputFile run = InputFile::view_of(stored, bytes);
+        for (std::uint32_t k = s; k < end; ++k) {
+            const StripSpan strip = span_of(k);
+            StripSpan in_run = strip;
+            in_run.offset -= first.offset;
+            if (!fast_strip(run, file_name_, in_run, layout_, byte_order_, rows_, scratch_)) {
+                exact_.decode(strip, byte_order_, rows_);
+            }
+            undo_predictor(strip.first_row, strip.rows);
+        }
+        return true;
+    }
+
+    void one_strip(const StripSpan& strip) {
+        const bool in_bulk =
+            path_ == DecodePath::fast && file_.holds(strip.offset, strip.byte_count) &&
+            fast_strip(file_, file_name_, strip, layout_, byte_order_, rows_, scratch_);
+        if (!in_bulk) exact_.decode(strip, byte_order_, rows_);
+        undo_predictor(strip.first_row, strip.rows);
+    }
+
+    const InputFile& file_;
+    const std::string& file_name_;
+    const ImageLayout& layout_;
+    const StripTables& tables_;
+    const ByteOrder byte_order_;
+    RowTable& rows_;
+    AssemblyScratch& scratch_;
+    const DecodePath path_;
+    ExactDecoders exact_;
+};
+
 }  // namespace
 
 void assemble_rows(const InputFile& file, const std::string& file_name, const ImageLayout& layout,
                    const StripTables& tables, ByteOrder byte_order, RowTable& rows,
                    AssemblyScratch& scratch, DecodePath path) {
-    ExactDecoders exact(file, file_name, layout);
-    const std::uint32_t rows_per_strip = tables.rows_per_strip;
-    auto span_of = [&](std::uint32_t s) {
-        // s < ceil(height / rows_per_strip), so the first row is below height.
-        const auto first_row = static_cast<std::uint32_t>(std::uint64_t{s} * rows_per_strip);
-        return StripSpan{first_row, std::min(rows_per_strip, layout.height - first_row),
-                         tables.offsets[s], tables.byte_counts[s]};
-    };
-    auto undo_predictor = [&](std::uint32_t first_row, std::uint32_t count) {
-        if (layout.predictor_mask == 0 || layout.width < 2) return;
-        for (std::uint32_t r = first_row; r < first_row + count; ++r) {
-            undo_differencing(rows.row(r), layout.width, layout.predictor_mask);
-        }
-    };
-    // Reading a file on disk costs a call to the system per read: strips
-    // that follow one another in the file are read at once, uncompressed
-    // 16-bit ones straight into the rows, others into one buffer to decode
-    // from. Anything unusual (a strip whose byte count does not match its
-    // rows, one past the end of the file, memory short for the buffer) goes
-    // strip by strip as before; the samples and messages are the same.
-    const bool in_runs = path == DecodePath::fast && !file.in_memory();
-    const std::uint64_t row_bytes = row_bytes_of(layout);
-    constexpr std::uint64_t kRunBytes = std::uint64_t{64} << 20;
-    for (std::uint32_t s = 0; s < tables.strips_per_image;) {
-        const std::uint32_t end = in_runs ? run_end(tables, s, kRunBytes) : s + 1;
-        if (end > s + 1) {
-            const StripSpan first = span_of(s);
-            const StripSpan last = span_of(end - 1);
-            const std::uint64_t bytes = std::uint64_t{last.offset} + last.byte_count - first.offset;
-            const std::uint32_t run_rows = last.first_row + last.rows - first.first_row;
-            bool raw16 = layout.compression == Compression::none && layout.bits_per_sample == 16;
-            for (std::uint32_t k = s; raw16 && k < end; ++k) {
-                const StripSpan strip = span_of(k);
-                raw16 = strip.byte_count == std::uint64_t{strip.rows} * row_bytes;
-            }
-            bool done = false;
-            if (raw16) {
-                // Strips that follow one another, each exactly its rows: one
-                // strip of all their rows.
-                const StripSpan merged{first.first_row, run_rows, first.offset,
-                                       static_cast<std::uint32_t>(bytes)};
-                done = file.holds(merged.offset, bytes) &&
-                       raw_strip(file, merged, layout, byte_order, rows, scratch);
-                if (done) undo_predictor(first.first_row, run_rows);
-            } else if (layout.compression != Compression::none && file.holds(first.offset, bytes)) {
-                reserve_for_strips(scratch.run, bytes + InputFile::kPadding);
-                const std::uint8_t* stored = file.bytes_at(first.offset, bytes, scratch.run);
-                if (stored != nullptr) {
-                    const InputFile run = InputFile::view_of(stored, bytes);
-                    for (std::uint32_t k = s; k < end; ++k) {
-                        StripSpan strip = span_of(k);
-                        StripSpan local = strip;
-                        local.offset -= first.offset;
-                        if (!fast_strip(run, file_name, local, layout, byte_order, rows, scratch)) {
-                            exact.decode(strip, byte_order, rows);
-                        }
-                        undo_predictor(strip.first_row, strip.rows);
-                    }
-                    done = true;
-                }
-            }
-            if (done) {
-                s = end;
-                continue;
-            }
-        }
-        for (; s < end; ++s) {
-            const StripSpan strip = span_of(s);
-            const bool in_bulk =
-                path == DecodePath::fast && file.holds(strip.offset, strip.byte_count) &&
-                fast_strip(file, file_name, strip, layout, byte_order, rows, scratch);
-            if (!in_bulk) exact.decode(strip, byte_order, rows);
-            undo_predictor(strip.first_row, strip.rows);
-        }
-    }
+    StripWalk(file, file_name, layout, tables, byte_order, rows, scratch, path).run();
 }
 
 }  // namespace slabtone

@@ -1,5 +1,11 @@
-// The end of an LZW strip, shared by the byte-at-a-time and the bulk
-// decoder.
+// What the byte-at-a-time and the bulk LZW decoder share: the codes and
+// widths of the format, and the end of a strip.
+//
+// Compression 5, LZW (TIFF 6.0 section 13): codes of 9 to 12 bits, most
+// significant bit first; 256 clears the table, 257 ends the strip, and each
+// data code after the first makes a table entry from 258 on. The code width
+// grows one code early: when the next entry to make reaches 511, 1023 and
+// 2047.
 //
 // A strip ends in an optional clear code and the end code. Right after the
 // entry that widened the codes (next_code 511, 1023 or 2047) two writers
@@ -16,10 +22,19 @@
 
 namespace slabtone {
 
-namespace lzw_end {
+namespace lzw {
 
 inline constexpr unsigned kClearCode = 256;
 inline constexpr unsigned kEndCode = 257;
+inline constexpr unsigned kFirstEntry = 258;
+inline constexpr unsigned kTableSize = 4096;
+inline constexpr unsigned kFirstWidth = 9;
+inline constexpr unsigned kMaxWidth = 12;
+
+// The next entry at which codes of `width` bits grow one bit wider.
+constexpr unsigned widens_at(unsigned width) noexcept {
+    return (1u << width) - 1;
+}
 
 enum class Form { ended, other_code, ran_out };
 
@@ -29,11 +44,11 @@ template <class Take>
 Form read_form(unsigned width, Take& take) {
     unsigned code = 0;
     if (!take(width, code)) return Form::ran_out;
-    if (code == kClearCode && !take(9u, code)) return Form::ran_out;
+    if (code == kClearCode && !take(kFirstWidth, code)) return Form::ran_out;
     return code == kEndCode ? Form::ended : Form::other_code;
 }
 
-}  // namespace lzw_end
+}  // namespace lzw
 
 // Reads the end of a strip whose codes are `width` bits wide, leaving the
 // reader right after the end code of the form that matched; nullopt then.
@@ -41,13 +56,13 @@ Form read_form(unsigned width, Take& take) {
 // of bytes. `rewind()` puts the reader back where this call began.
 template <class Take, class Rewind>
 std::optional<Failure> read_lzw_end(unsigned width, bool just_widened, Take take, Rewind rewind) {
-    using lzw_end::Form;
-    const Form narrow = lzw_end::read_form(just_widened ? width - 1 : width, take);
+    using lzw::Form;
+    const Form narrow = lzw::read_form(just_widened ? width - 1 : width, take);
     if (narrow == Form::ended) return std::nullopt;
     bool all_ran_out = narrow == Form::ran_out;
     if (just_widened) {
         rewind();
-        const Form wide = lzw_end::read_form(width, take);
+        const Form wide = lzw::read_form(width, take);
         if (wide == Form::ended) return std::nullopt;
         all_ran_out = all_ran_out && wide == Form::ran_out;
     }
