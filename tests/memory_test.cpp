@@ -11,6 +11,7 @@
 #include "platform/memory_limits.hpp"
 #include "run/worker_count.hpp"
 #include "testkit/temp_folder.hpp"
+#include "testkit/test_hooks.hpp"
 #include "tiff/gray_tiff.hpp"
 
 namespace slabtone::test {
@@ -199,7 +200,7 @@ TEST(WorkerCount, FitsTheSmallestRoomAndNeverFewerThanOne) {
 }
 
 TEST(MemoryPool, BuffersCountWhatTheyHoldAndRefuseWhatDoesNotFit) {
-    set_memory_budget(10 * kMiB);
+    const ScopedMemoryBudget budget(10 * kMiB);
     const std::uint64_t before = memory_held();
     {
         PooledBuffer a;
@@ -220,7 +221,6 @@ TEST(MemoryPool, BuffersCountWhatTheyHoldAndRefuseWhatDoesNotFit) {
         EXPECT_EQ(memory_held(), before + 9 * kMiB);
     }
     EXPECT_EQ(memory_held(), before);
-    set_memory_budget(std::nullopt);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "testkit/run_program.hpp"
 #include "testkit/slice_files.hpp"
 #include "testkit/temp_folder.hpp"
+#include "testkit/test_hooks.hpp"
 #include "testkit/tiff_builder.hpp"
 #include "tiff/tiff_directory.hpp"
 
@@ -127,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TruncationTest, ::testing::ValuesIn(kKinds),
 TEST(Corruption, RandomByteFlipsNeverCrash) {
     TempFolder folder;
     std::mt19937 random(4242);
-    set_memory_budget(std::uint64_t{64} << 20);
+    const ScopedMemoryBudget budget(std::uint64_t{64} << 20);
     int failed = 0, converted = 0;
     for (const Kind& kind : kKinds) {
         const Bytes valid = valid_file(kind, folder);
@@ -143,7 +144,6 @@ TEST(Corruption, RandomByteFlipsNeverCrash) {
             }
         }
     }
-    set_memory_budget(std::nullopt);
     EXPECT_EQ(failed + converted, 9 * 400);
     EXPECT_GT(failed, 0);
     EXPECT_GT(converted, 0);
@@ -169,6 +169,8 @@ TEST(Corruption, CutAndFlippedSlicesThroughTheProgram) {
 // Every input a fuzzer ever failed on, replayed through its harness.
 TEST(FuzzRegressions, EveryStoredInputPasses) {
     const fs::path root = fs::path(SLABTONE_SOURCE_DIR) / "fuzz" / "regressions";
+    // The harnesses set the budget they run with; it goes with the test.
+    const ScopedMemoryBudget budget(fuzz::kFuzzMemoryBudget);
     const std::pair<const char*, void (*)(const std::uint8_t*, std::size_t)> harnesses[] = {
         {"fuzz_reader", fuzz::read_any_file},
         {"fuzz_conversion", fuzz::convert_any_file},
@@ -188,7 +190,6 @@ TEST(FuzzRegressions, EveryStoredInputPasses) {
         EXPECT_GT(here, 0) << "no input replayed from " << (root / name);
         replayed += here;
     }
-    set_memory_budget(std::nullopt);
     RecordProperty("replayed", replayed);
 }
 

@@ -92,6 +92,11 @@ RunOutcome run_binary(const std::string& folder, const std::function<void()>& be
     outcome.signal = result.signal;
     outcome.out = result.out;
     outcome.err = result.err;
+    // The loader names the program it could not start; both builds are
+    // the same program.
+    for (std::size_t at; (at = outcome.err.find(program)) != std::string::npos;) {
+        outcome.err.replace(at, program.size(), "slabtone");
+    }
     collect_outputs(folder, outcome);
     return outcome;
 }
@@ -120,7 +125,8 @@ TEST(ProgramUnderLimits, OneCoreAndEveryCoreEndAlikeUnderAnyAddressSpaceLimit) {
     write_stack(folder, 1024, true);
     int none = 0, some = 0, all = 0;
     for (std::uint64_t limit = 10 * kMiB; limit <= 26 * kMiB; limit += 512 * 1024) {
-        const RunOutcome every = run_binary(folder.path(), [&] { limit_address_space(limit); });
+        const RunOutcome every = run_binary(
+            folder.path(), [&] { limit_address_space(limit); }, four_core_binary());
         const RunOutcome one = run_binary(folder.path(), [&] {
             pin_to_one_core();
             limit_address_space(limit);
@@ -150,13 +156,16 @@ TEST(ProgramUnderLimits, OneCoreAndEveryCoreEndAlikeUnderAnyAddressSpaceLimit) {
 // A filter that fails every attempt to start a thread, as a process limit
 // would: clone3 is "not there" (the C library then tries clone), clone
 // fails with EAGAIN. The program forks nothing else.
-bool forbid_threads() {
+// With `kill`, the first attempt ends the process with SIGSYS instead.
+bool forbid_threads(bool kill = false) {
+    const std::uint32_t clone3 = kill ? SECCOMP_RET_KILL_PROCESS : SECCOMP_RET_ERRNO | ENOSYS;
+    const std::uint32_t clone = kill ? SECCOMP_RET_KILL_PROCESS : SECCOMP_RET_ERRNO | EAGAIN;
     struct sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, clone3),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+        BPF_STMT(BPF_RET | BPF_K, clone),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     struct sock_fprog program {
@@ -187,6 +196,30 @@ bool threads_can_be_forbidden() {
     });
 }
 
+// The comparisons of one core against every core mean something on any
+// machine: the build they run for every core starts workers even where
+// this machine has one core, and one core starts none.
+TEST(ProgramUnderLimits, TheEveryCoreSideStartsWorkersOnAnyMachine) {
+    if (!threads_can_be_forbidden()) GTEST_SKIP() << "seccomp filters are not available here";
+    TempFolder folder;
+    write_stack(folder, 256, true);
+    auto killed_at_first_thread = [] {
+#ifdef __SANITIZE_ADDRESS__
+        // The leak check at exit needs a thread of its own.
+        ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+#endif
+        forbid_threads(true);
+    };
+    const RunOutcome one = run_binary(folder.path(), [&] {
+        pin_to_one_core();
+        killed_at_first_thread();
+    });
+    EXPECT_EQ(one.signal, 0);
+    EXPECT_EQ(one.files.size(), 4u) << one.err;
+    const RunOutcome every = run_binary(folder.path(), killed_at_first_thread, four_core_binary());
+    EXPECT_EQ(every.signal, SIGSYS);
+}
+
 TEST(ProgramUnderLimits, NoThreadAtAllConvertsLikeOneCore) {
     if (!threads_can_be_forbidden()) GTEST_SKIP() << "seccomp filters are not available here";
     TempFolder folder;
@@ -200,7 +233,7 @@ TEST(ProgramUnderLimits, NoThreadAtAllConvertsLikeOneCore) {
 #endif
         forbid_threads();
     };
-    EXPECT_EQ(run_binary(folder.path(), without_threads), one);
+    EXPECT_EQ(run_binary(folder.path(), without_threads, four_core_binary()), one);
 }
 
 // As a user with no other process and a limit of two (RLIMIT_NPROC is not
@@ -246,6 +279,8 @@ TEST(ProgramUnderLimits, ASecondThreadThatCannotStartChangesNothing) {
                                     fs::perms::others_read);
     const std::string program = bin.file("slabtone");
     fs::copy_file(slabtone_binary(), program);
+    const std::string four_cores = bin.file("slabtone-four-cores");
+    fs::copy_file(four_core_binary(), four_cores);
     if (!reachable_by_nobody(bin.path())) {
         GTEST_SKIP() << "the temporary folder " << bin.path() << " is closed to other users";
     }
@@ -255,7 +290,7 @@ TEST(ProgramUnderLimits, ASecondThreadThatCannotStartChangesNothing) {
     const RunOutcome one = run_binary(folder.path(), pin_to_one_core, program);
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(run_binary(
-                  folder.path(), [] { one_thread_more(); }, program),
+                  folder.path(), [] { one_thread_more(); }, four_cores),
               one);
 }
 
@@ -288,10 +323,13 @@ TEST_P(PipeSliceTest, IsReadOnceOnOneCoreAndOnEvery) {
             }
             ::_exit(done == bytes.size() ? 0 : 1);
         }
-        const RunOutcome run = run_binary(folder.path(), [&] {
-            ::alarm(10);
-            if (one_core) pin_to_one_core();
-        });
+        const RunOutcome run = run_binary(
+            folder.path(),
+            [&] {
+                ::alarm(10);
+                if (one_core) pin_to_one_core();
+            },
+            one_core ? slabtone_binary() : four_core_binary());
         int status = 0;
         ::waitpid(feeder, &status, 0);
         EXPECT_EQ(run, plain) << (one_core ? "one core" : "every core");
@@ -315,7 +353,7 @@ TEST(ProgramUnderLimits, OneCoreAndEveryCoreEndAlikeUnderAnyOpenFileLimit) {
             };
             ::setrlimit(RLIMIT_NOFILE, &files);
         };
-        const RunOutcome every = run_binary(folder.path(), limited);
+        const RunOutcome every = run_binary(folder.path(), limited, four_core_binary());
         const RunOutcome one = run_binary(folder.path(), [&] {
             pin_to_one_core();
             limited();

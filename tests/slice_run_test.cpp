@@ -4,9 +4,24 @@
 #include <gtest/gtest.h>
 
 #include "testkit/slice_run_fixture.hpp"
+#include "testkit/test_hooks.hpp"
 
 namespace slabtone::test {
 namespace {
+
+TEST_F(InProcessRunTest, WorkersRunWhateverTheMachine) {
+    // The fixture's four cores start workers even on a machine of one: the
+    // comparisons below run with workers everywhere.
+    write_stack(folder_, 96, true);
+    const unsigned long long before = worker_threads_started();
+    const RunOutcome four = run(1, 4);
+    EXPECT_GT(worker_threads_started(), before);
+    // One core starts none, and converts the same.
+    const ScopedUsableCores one_core(1);
+    const unsigned long long after = worker_threads_started();
+    EXPECT_EQ(run(1, 4), four);
+    EXPECT_EQ(worker_threads_started(), after);
+}
 
 TEST_F(InProcessRunTest, WorkersThatCannotStartChangeNothing) {
     write_stack(folder_, 96, true);

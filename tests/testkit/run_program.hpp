@@ -25,6 +25,10 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
 // names).
 std::string slabtone_binary();
 
+// A test build of slabtone that runs as on four cores, whatever the machine
+// has (or the copy that SLABTONE_TEST_FOUR_CORE_BINARY names); POSIX only.
+std::string four_core_binary();
+
 // The slabtone binary of this build.
 ProgramResult run_slabtone(const std::vector<std::string>& arguments, const std::string& folder,
                            const std::function<void()>& before_exec = nullptr);

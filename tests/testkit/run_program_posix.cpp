@@ -63,4 +63,9 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     return result;
 }
 
+std::string four_core_binary() {
+    const char* copy = std::getenv("SLABTONE_TEST_FOUR_CORE_BINARY");
+    return copy != nullptr && *copy != '\0' ? copy : SLABTONE_FOUR_CORE_BINARY_PATH;
+}
+
 }  // namespace slabtone::test
