@@ -1,16 +1,33 @@
 # Writes a C++ source that holds the window page's files as byte arrays, so
-# that slabtone-window carries its page with it.
-#   cmake -DOUTPUT=page_files.cpp -DPAGE_DIR=programs/slabtone-window/page -P embed_page.cmake
+# that slabtone-window carries its page with it. The page's scripts are
+# joined, in the order given, into one strict-mode function: what one
+# script declares, the scripts after it see.
+#   cmake -DOUTPUT=page_files.cpp -DPAGE_DIR=programs/slabtone-window/page
+#         -DSCRIPTS=arithmetic.js,decoding.js,... -P embed_page.cmake
+string(REPLACE "," ";" SCRIPTS "${SCRIPTS}")
+set(script "\"use strict\";\n(() => {\n")
+foreach(name IN LISTS SCRIPTS)
+  file(READ "${PAGE_DIR}/${name}" text)
+  string(APPEND script "// ---- ${name}\n${text}")
+endforeach()
+string(APPEND script "})();\n")
+file(WRITE "${OUTPUT}.js" "${script}")
+
 set(source "// Generated from ${PAGE_DIR} by cmake/embed_page.cmake; do not edit.\n")
 string(APPEND source "#include \"slabtone-window/page_files.hpp\"\n\nnamespace slabtone {\n\nnamespace {\n\n")
 foreach(name html css js)
-  file(READ "${PAGE_DIR}/window.${name}" hex HEX)
+  if(name STREQUAL "js")
+    file(READ "${OUTPUT}.js" hex HEX)
+  else()
+    file(READ "${PAGE_DIR}/window.${name}" hex HEX)
+  endif()
   string(LENGTH "${hex}" digits)
   math(EXPR size "${digits} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
   string(APPEND source "const unsigned char k_${name}[] = {${bytes} 0};\n")
   string(APPEND source "constexpr std::size_t k_${name}_size = ${size};\n\n")
 endforeach()
+file(REMOVE "${OUTPUT}.js")
 string(APPEND source "std::string_view view(const unsigned char* bytes, std::size_t size) {\n")
 string(APPEND source "    return {reinterpret_cast<const char*>(bytes), size};\n}\n\n")
 string(APPEND source "}  // namespace\n\n")

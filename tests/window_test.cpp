@@ -11,6 +11,7 @@
 #include "measure/lac_distribution.hpp"
 #include "slabtone-window/sha256.hpp"
 #include "slabtone-window/window_command_line.hpp"
+#include "slabtone-window/page_encoding.hpp"
 #include "slabtone-window/window_page.hpp"
 #include "testkit/libtiff_files.hpp"
 #include "testkit/run_program.hpp"

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "slabtone-window/json_writer.hpp"
+#include "slabtone-window/page_encoding.hpp"
 #include "slabtone-window/page_files.hpp"
 #include "slabtone-window/sha256.hpp"
 
@@ -12,166 +14,98 @@ namespace slabtone {
 
 namespace {
 
-void append_base64(std::string& out, const std::uint8_t* bytes, std::size_t size) {
-    static constexpr char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const std::size_t at = out.size();
-    out.resize(at + (size + 2) / 3 * 4);
-    char* text = out.data() + at;
-    std::size_t i = 0;
-    for (; i + 3 <= size; i += 3) {
-        const std::uint32_t group =
-            (std::uint32_t{bytes[i]} << 16) | (std::uint32_t{bytes[i + 1]} << 8) | bytes[i + 2];
-        for (int shift : {18, 12, 6, 0}) *text++ = kDigits[(group >> shift) & 63];
-    }
-    if (i < size) {
-        std::uint32_t group = std::uint32_t{bytes[i]} << 16;
-        if (i + 1 < size) group |= std::uint32_t{bytes[i + 1]} << 8;
-        *text++ = kDigits[(group >> 18) & 63];
-        *text++ = kDigits[(group >> 12) & 63];
-        *text++ = i + 1 < size ? kDigits[(group >> 6) & 63] : '=';
-        *text++ = '=';
-    }
-}
-
-void put_varint(std::vector<std::uint8_t>& out, std::uint64_t value) {
-    while (value >= 0x80) {
-        out.push_back(static_cast<std::uint8_t>(value | 0x80));
-        value >>= 7;
-    }
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
-// A double with enough digits to read back exactly; "inf" and "nan" as the
-// C library writes them.
-std::string number(double value) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
-// The nonzero bins of a count: (step from the previous value, count) pairs.
-void append_bins(std::string& out, const SampleCounts::Counts& counts) {
-    std::vector<std::uint8_t> bytes;
-    std::uint32_t previous = 0;
-    for (std::uint32_t v = 0; v < counts.size(); ++v) {
-        if (counts[v] == 0) continue;
-        put_varint(bytes, v - previous);
-        put_varint(bytes, counts[v]);
-        previous = v;
-    }
-    append_base64(out, bytes.data(), bytes.size());
-}
-
-// 16-bit samples, little-endian.
-void append_samples(std::string& out, const std::vector<std::uint16_t>& samples) {
-    std::vector<std::uint8_t> bytes(samples.size() * 2);
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(samples[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(samples[i] >> 8);
-    }
-    append_base64(out, bytes.data(), bytes.size());
-}
-
 // The index of a calibration in the page's list.
-template <class All>
-std::size_t calibration_index(const All& all, double lac_scale, float lac_offset) {
-    const auto key = std::make_pair(std::bit_cast<std::uint64_t>(lac_scale),
-                                    std::bit_cast<std::uint32_t>(lac_offset));
-    const auto at = all.find(key);
+std::size_t calibration_index(const SampleCounts& counts, double lac_scale, float lac_offset) {
+    const auto& all = counts.all();
+    const auto at = all.find(SampleCounts::key_of(Calibration{lac_scale, lac_offset}));
     return at == all.end() ? 0 : static_cast<std::size_t>(std::distance(all.begin(), at));
 }
 
-template <class All>
-void append_planes(std::string& json, const WindowPage& page, const All& all) {
+void write_planes(JsonWriter& json, const WindowPage& page) {
     const Planes* planes = page.planes;
+    json.key("planes");
     if (planes == nullptr || planes->slices.empty()) {
-        json += ",\"planes\":null";
+        json.null();
         return;
     }
-    json += ",\"planes\":{\"x\":" + std::to_string(planes->x) +
-            ",\"y\":" + std::to_string(planes->y) + ",\"step\":" + std::to_string(planes->step) +
-            ",\"columns\":" + std::to_string(planes->columns) +
-            ",\"rows\":" + std::to_string(planes->rows) + ",\"slices\":[";
+    json.begin_object();
+    json.key("x").integer(planes->x).key("y").integer(planes->y);
+    json.key("step").integer(planes->step);
+    json.key("columns").integer(planes->columns).key("rows").integer(planes->rows);
+    json.key("slices").begin_array();
+    for (std::int64_t slice : planes->slices) json.integer(slice);
+    json.end_array();
+    json.key("calibrations").begin_array();
     for (std::size_t j = 0; j < planes->slices.size(); ++j) {
-        if (j > 0) json += ',';
-        json += std::to_string(planes->slices[j]);
+        json.integer(static_cast<std::int64_t>(
+            calibration_index(*page.counts, planes->lac_scale[j], planes->lac_offset[j])));
     }
-    json += "],\"calibrations\":[";
-    for (std::size_t j = 0; j < planes->slices.size(); ++j) {
-        if (j > 0) json += ',';
-        json += std::to_string(calibration_index(all, planes->lac_scale[j], planes->lac_offset[j]));
-    }
-    json += "],\"xz\":\"";
-    append_samples(json, planes->xz);
-    json += "\",\"yz\":\"";
-    append_samples(json, planes->yz);
-    json += "\"}";
+    json.end_array();
+    json.key("xz").plain_string([&](std::string& out) { append_samples(out, planes->xz); });
+    json.key("yz").plain_string([&](std::string& out) { append_samples(out, planes->yz); });
+    json.end_object();
 }
 
-void append_data(std::string& json, const WindowPage& page) {
-    const auto& all = page.counts->all();
-    json += "{\"range\":[" + std::to_string(page.sta_ly) + "," + std::to_string(page.dst_ly) +
-            "],\"slices\":" + std::to_string(page.slices);
-    json += ",\"proposed\":{\"lacmin\":" + json_string(page.lac_min_text) +
-            ",\"lacmax\":" + json_string(page.lac_max_text) + ",\"low\":" + number(page.low) +
-            ",\"high\":" + number(page.high) + "}";
-    json += std::string(",\"insideCircle\":") + (page.inside_circle ? "true" : "false");
-    json += ",\"calibrations\":[";
-    for (auto at = all.begin(); at != all.end(); ++at) {
-        json += at == all.begin() ? "{" : ",{";
-        json += "\"lac_scale\":" + json_string(number(std::bit_cast<double>(at->first.first))) +
-                ",\"lac_offset\":" + json_string(number(std::bit_cast<float>(at->first.second))) +
-                ",\"bins\":\"";
-        append_bins(json, *at->second);
-        json += "\"}";
+// The stack's data for the page's script.
+void write_data(std::string& out, const WindowPage& page) {
+    JsonWriter json(out);
+    json.begin_object();
+    json.key("range").begin_array().integer(page.sta_ly).integer(page.dst_ly).end_array();
+    json.key("slices").integer(page.slices);
+    json.key("proposed").begin_object();
+    json.key("lacmin").string(page.lac_min_text).key("lacmax").string(page.lac_max_text);
+    json.key("low").number_text(exact_number(page.low));
+    json.key("high").number_text(exact_number(page.high));
+    json.end_object();
+    json.key("insideCircle").boolean(page.inside_circle);
+    json.key("calibrations").begin_array();
+    for (const auto& [key, counts] : page.counts->all()) {
+        const Calibration calibration = SampleCounts::calibration_of_key(key);
+        json.begin_object();
+        json.key("lac_scale").string(exact_number(calibration.lac_scale));
+        json.key("lac_offset").string(exact_number(calibration.lac_offset));
+        json.key("bins").plain_string([&](std::string& text) { append_bins(text, *counts); });
+        json.end_object();
     }
-    json += "],\"previews\":[";
+    json.end_array();
+    json.key("previews").begin_array();
     for (const PreviewSlice& p : page.previews) {
-        const std::size_t calibration = calibration_index(all, p.lac_scale, p.lac_offset);
-        json += &p == page.previews.data() ? "{" : ",{";
-        json +=
-            "\"slice\":" + std::to_string(p.slice) + ",\"width\":" + std::to_string(p.width) +
-            ",\"height\":" + std::to_string(p.height) + ",\"step\":" + std::to_string(p.step) +
-            ",\"columns\":" + std::to_string(p.columns) + ",\"rows\":" + std::to_string(p.rows) +
-            ",\"calibration\":" + std::to_string(calibration) + ",\"description\":" +
-            (p.description ? json_string(*p.description) : std::string("null")) + ",\"samples\":\"";
-        append_samples(json, p.samples);
-        json += "\"}";
+        json.begin_object();
+        json.key("slice").integer(p.slice).key("width").integer(p.width);
+        json.key("height").integer(p.height).key("step").integer(p.step);
+        json.key("columns").integer(p.columns).key("rows").integer(p.rows);
+        json.key("calibration")
+            .integer(static_cast<std::int64_t>(
+                calibration_index(*page.counts, p.lac_scale, p.lac_offset)));
+        json.key("description");
+        if (p.description) {
+            json.string(*p.description);
+        } else {
+            json.null();
+        }
+        json.key("samples").plain_string(
+            [&](std::string& text) { append_samples(text, p.samples); });
+        json.end_object();
     }
-    json += "]";
-    append_planes(json, page, all);
-    json += ",\"smallest\":{\"width\":" + std::to_string(page.smallest.width) +
-            ",\"width_slice\":" + std::to_string(page.smallest.width_slice) +
-            ",\"height\":" + std::to_string(page.smallest.height) +
-            ",\"height_slice\":" + std::to_string(page.smallest.height_slice) + "}}";
+    json.end_array();
+    write_planes(json, page);
+    json.key("smallest").begin_object();
+    json.key("width").integer(page.smallest.width);
+    json.key("width_slice").integer(page.smallest.width_slice);
+    json.key("height").integer(page.smallest.height);
+    json.key("height_slice").integer(page.smallest.height_slice);
+    json.end_object();
+    json.end_object();
 }
 
 std::string csp_hash(std::string_view text) {
     const auto digest = sha256(text);
     std::string hash = "'sha256-";
-    append_base64(hash, digest.data(), digest.size());
+    append_base64(hash, digest);
     return hash + "'";
 }
 
 }  // namespace
-
-std::string json_string(std::string_view text) {
-    std::string json = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F || c == '<' || c == '>' || c == '&') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            json += escaped;
-        } else {
-            json += static_cast<char>(c);
-        }
-    }
-    return json + "\"";
-}
 
 std::string window_page(const WindowPage& page) {
     const std::string_view style = page_css();
@@ -208,7 +142,7 @@ std::string window_page(const WindowPage& page) {
         out.append(html.substr(at, mark - at));
         at = mark + 1;
         if (html.compare(mark, 6, "@DATA@") == 0) {
-            append_data(out, page);
+            write_data(out, page);
             at = mark + 6;
             continue;
         }

@@ -34,9 +34,4 @@ struct WindowPage {
 
 std::string window_page(const WindowPage& page);
 
-// Text as a JSON string that is safe inside an HTML script block: quotes,
-// backslashes, control characters, '<', '>', '&' and every byte above 127
-// (read as Latin-1) are escaped.
-std::string json_string(std::string_view text);
-
 }  // namespace slabtone
