@@ -2,43 +2,52 @@
 #   - every project #include names its folder ("tiff/gray_tiff.hpp");
 #   - a layer of lib/ includes only its own headers, those of the layers it
 #     may use (cmake/layers.cmake) and the public header;
-#   - the programs include nothing of lib/ but the public header, which
-#     itself includes nothing of the project;
+#   - the programs and the Python module include nothing of lib/ but the
+#     public header, which itself includes nothing of the project;
 #   - no main() lies in lib/.
 # Run when the build is configured and by the test suite.
 cmake_minimum_required(VERSION 3.20)
 include(${ROOT}/cmake/layers.cmake)
-set(faults "")
 
-# The project's #include "..." lines of `file`, as a list of paths.
-function(project_includes file out)
+function(fault text)
+  set_property(GLOBAL APPEND_STRING PROPERTY layout_faults "  ${text}\n")
+endfunction()
+
+# The project's #include "..." paths of `file` (reported as `name`) but the
+# public header; one that does not name its folder is a fault.
+function(foldered_includes file name out)
   file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
   set(paths "")
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" path "${line}")
-    list(APPEND paths "${path}")
+    if(path STREQUAL "slabtone/slabtone.hpp")
+      continue()
+    elseif(NOT path MATCHES "/")
+      fault("${name}: #include \"${path}\" does not name its folder")
+    else()
+      list(APPEND paths "${path}")
+    endif()
   endforeach()
   set(${out} "${paths}" PARENT_SCOPE)
 endfunction()
 
-macro(fault text)
-  string(APPEND faults "  ${text}\n")
-endmacro()
+# Every C++ file below the folders given (relative to ROOT).
+function(sources_in out)
+  set(files "")
+  foreach(folder IN LISTS ARGN)
+    file(GLOB_RECURSE found "${ROOT}/${folder}/*.hpp" "${ROOT}/${folder}/*.cpp")
+    list(APPEND files ${found})
+  endforeach()
+  set(${out} "${files}" PARENT_SCOPE)
+endfunction()
 
 foreach(layer IN LISTS SLABTONE_LAYERS)
   set(allowed ${layer} ${SLABTONE_USES_${layer}})
-  file(GLOB_RECURSE files "${ROOT}/lib/${layer}/*.hpp" "${ROOT}/lib/${layer}/*.cpp")
+  sources_in(files lib/${layer})
   foreach(file IN LISTS files)
     file(RELATIVE_PATH name "${ROOT}" "${file}")
-    project_includes("${file}" paths)
+    foldered_includes("${file}" "${name}" paths)
     foreach(path IN LISTS paths)
-      if(path STREQUAL "slabtone/slabtone.hpp")
-        continue()
-      endif()
-      if(NOT path MATCHES "/")
-        fault("${name}: #include \"${path}\" does not name its folder")
-        continue()
-      endif()
       string(REGEX REPLACE "/.*" "" folder "${path}")
       if(NOT folder IN_LIST allowed)
         fault("${name}: layer ${layer} may not include \"${path}\"")
@@ -51,40 +60,29 @@ foreach(layer IN LISTS SLABTONE_LAYERS)
   endforeach()
 endforeach()
 
-project_includes("${ROOT}/include/slabtone/slabtone.hpp" paths)
+foldered_includes("${ROOT}/include/slabtone/slabtone.hpp" include/slabtone/slabtone.hpp paths)
 foreach(path IN LISTS paths)
   fault("include/slabtone/slabtone.hpp: #include \"${path}\" of the project")
 endforeach()
 
-file(GLOB_RECURSE files "${ROOT}/programs/*.hpp" "${ROOT}/programs/*.cpp" "${ROOT}/python/*.cpp"
-     "${ROOT}/python/*.hpp")
+sources_in(files programs python)
 foreach(file IN LISTS files)
   file(RELATIVE_PATH name "${ROOT}" "${file}")
-  project_includes("${file}" paths)
+  foldered_includes("${file}" "${name}" paths)
   foreach(path IN LISTS paths)
-    if(path STREQUAL "slabtone/slabtone.hpp")
-      continue()
-    endif()
-    if(NOT path MATCHES "/")
-      fault("${name}: #include \"${path}\" does not name its folder")
-    elseif(EXISTS "${ROOT}/lib/${path}" OR NOT EXISTS "${ROOT}/programs/${path}")
+    if(EXISTS "${ROOT}/lib/${path}" OR NOT EXISTS "${ROOT}/programs/${path}")
       fault("${name}: #include \"${path}\" is not the public header nor a program's own")
     endif()
   endforeach()
 endforeach()
 
-file(GLOB_RECURSE files "${ROOT}/tests/*.hpp" "${ROOT}/tests/*.cpp" "${ROOT}/fuzz/*.hpp"
-     "${ROOT}/fuzz/*.cpp" "${ROOT}/bench/*.cpp" "${ROOT}/examples/*.cpp")
+sources_in(files tests fuzz bench examples)
 foreach(file IN LISTS files)
   file(RELATIVE_PATH name "${ROOT}" "${file}")
-  project_includes("${file}" paths)
-  foreach(path IN LISTS paths)
-    if(NOT path MATCHES "/")
-      fault("${name}: #include \"${path}\" does not name its folder")
-    endif()
-  endforeach()
+  foldered_includes("${file}" "${name}" paths)
 endforeach()
 
+get_property(faults GLOBAL PROPERTY layout_faults)
 if(faults)
   message(FATAL_ERROR "The layout is broken:\n${faults}")
 endif()

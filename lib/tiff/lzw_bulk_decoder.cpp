@@ -15,13 +15,7 @@ namespace slabtone {
 
 namespace {
 
-using lzw::kClearCode;
-using lzw::kEndCode;
-using lzw::kFirstEntry;
-using lzw::kFirstWidth;
-using lzw::kMaxWidth;
-using lzw::kTableSize;
-using lzw::widens_at;
+using namespace lzw;
 
 // Copies a string of earlier output. The source ends at or before `dst`,
 // but may lie closer than 16 bytes, so each chunk is loaded before it is

@@ -4,12 +4,7 @@
 
 namespace slabtone {
 
-using lzw::kClearCode;
-using lzw::kEndCode;
-using lzw::kFirstEntry;
-using lzw::kFirstWidth;
-using lzw::kMaxWidth;
-using lzw::kTableSize;
+using namespace lzw;
 
 void LzwDecoder::fail_with(Failure failure) const {
     fail(*file_name_, failure);
