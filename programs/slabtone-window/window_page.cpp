@@ -59,12 +59,13 @@ void write_data(std::string& out, const WindowPage& page) {
     json.end_object();
     json.key("insideCircle").boolean(page.inside_circle);
     json.key("calibrations").begin_array();
-    for (const auto& [key, counts] : page.counts->all()) {
-        const Calibration calibration = SampleCounts::calibration_of_key(key);
+    for (const auto& entry : page.counts->all()) {
+        const Calibration calibration = SampleCounts::calibration_of_key(entry.first);
+        const SampleCounts::Counts& counts = *entry.second;
         json.begin_object();
         json.key("lac_scale").string(exact_number(calibration.lac_scale));
         json.key("lac_offset").string(exact_number(calibration.lac_offset));
-        json.key("bins").plain_string([&](std::string& text) { append_bins(text, *counts); });
+        json.key("bins").plain_string([&](std::string& text) { append_bins(text, counts); });
         json.end_object();
     }
     json.end_array();

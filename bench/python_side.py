@@ -1,0 +1,78 @@
+"""The Python module against its peers, side by side on the same files:
+slabtone.read_stack against tifffile.imread of the same slices (ms per
+slice, every variant), and slabtone.convert against the slabtone program
+(the module's overhead). Run by bench/python."""
+
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+import numpy
+import tifffile
+
+import slabtone
+
+work, count, program, reps = sys.argv[1], int(sys.argv[2]), sys.argv[3], int(sys.argv[4])
+variants = ["raw", "lzw", "packbits"]
+
+
+def timed(action):
+    start = time.perf_counter()
+    action()
+    return time.perf_counter() - start
+
+
+def clean(folder):
+    for name in os.listdir(folder):
+        if name.startswith("ro"):
+            os.remove(os.path.join(folder, name))
+
+
+def files(folder):
+    return [os.path.join(folder, f"rec{n:04d}.tif") for n in range(1, count + 1)]
+
+
+# The same samples either way, before anything is timed.
+for variant in variants:
+    folder = os.path.join(work, variant)
+    ours = slabtone.read_stack(1, count, folder=folder)
+    theirs = tifffile.imread(files(folder))
+    assert numpy.array_equal(ours, theirs), f"{variant}: the stacks differ"
+print(f"read_stack and tifffile.imread give the same stacks ({count} slices of 2048 x 2048)")
+
+times = {}
+for rep in range(reps + 1):  # round 0 warms the page cache and is not counted
+    for variant in variants:
+        folder = os.path.join(work, variant)
+        tools = {
+            "read_stack": lambda: slabtone.read_stack(1, count, folder=folder),
+            "tifffile": lambda: tifffile.imread(files(folder)),
+            "convert": lambda: slabtone.convert(1, count, 0, 4, folder=folder),
+            "program": lambda: subprocess.run([program, "1", str(count), "0", "4"], cwd=folder,
+                                              check=True, stdout=subprocess.DEVNULL),
+        }
+        for name, action in tools.items():
+            clean(folder)
+            seconds = timed(action)
+            if rep > 0:
+                times.setdefault((variant, name), []).append(seconds * 1000 / count)
+        clean(folder)
+
+
+def cell(variant, name):
+    values = sorted(times[(variant, name)])
+    return statistics.median(values), values[0], values[-1]
+
+
+print(f"\nms per slice, median [min-max] of {reps} runs, {os.cpu_count()} cores")
+print(f"{'stack':10} {'read_stack':>20} {'tifffile.imread':>20} {'ratio':>7}   "
+      f"{'convert':>20} {'program':>20} {'ratio':>7}")
+for variant in variants:
+    row = [cell(variant, name) for name in ("read_stack", "tifffile", "convert", "program")]
+    text = [f"{m:6.2f} [{lo:.2f}-{hi:.2f}]" for m, lo, hi in row]
+    print(f"{variant:10} {text[0]:>20} {text[1]:>20} {row[1][0] / row[0][0]:6.2f}x   "
+          f"{text[2]:>20} {text[3]:>20} {row[2][0] / row[3][0]:6.2f}x")
+print("ratio: tifffile over read_stack (higher: read_stack faster); "
+      "convert over the program (1.00: no overhead)")

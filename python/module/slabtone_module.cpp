@@ -1,0 +1,228 @@
+// slabtone._slabtone: the library's public header for Python, as numpy
+// arrays that own their memory. The package (python/slabtone/__init__.py)
+// checks the arguments, documents each function and builds the result
+// objects; this module does the work, with the GIL released around
+// everything that reads or writes slices.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "slabtone/slabtone.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using slabtone::Crop;
+
+// Values as a numpy array that owns its memory (flags.owndata).
+template <class T>
+py::array_t<T> array_of(const std::vector<T>& values, std::vector<py::ssize_t> shape) {
+    py::array_t<T> array(std::move(shape));
+    if (!values.empty()) {
+        T* out = array.mutable_data();
+        py::gil_scoped_release unlocked;
+        std::memcpy(out, values.data(), values.size() * sizeof(T));
+    }
+    return array;
+}
+
+std::optional<Crop> crop_of(const std::optional<std::tuple<int, int, int, int>>& crop) {
+    if (!crop) return std::nullopt;
+    const auto [x1, y1, x2, y2] = *crop;
+    return Crop{x1, y1, x2, y2};
+}
+
+// Text of the slice files as Python text: every byte one character
+// (Latin-1), so that any description reads without error.
+py::str latin1(const std::string& bytes) {
+    PyObject* text =
+        PyUnicode_DecodeLatin1(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), nullptr);
+    if (text == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(text);
+}
+
+// Stops a run from the calling thread: the Python error (KeyboardInterrupt,
+// or what the progress callable raised) stays set until the run has
+// stopped its workers.
+struct PythonErrorSet {};
+
+py::tuple read_file(const std::string& path) {
+    slabtone::Slice slice;
+    {
+        py::gil_scoped_release unlocked;
+        slice = slabtone::read_slice_file(path);
+    }
+    const auto height = static_cast<py::ssize_t>(slice.height);
+    const auto width = static_cast<py::ssize_t>(slice.width);
+    py::object description = py::none();
+    if (slice.description) description = latin1(*slice.description);
+    std::optional<slabtone::Calibration> calibration = slabtone::calibration_of(slice.description);
+    py::object calibrated = py::none();
+    if (calibration) {
+        calibrated =
+            py::make_tuple(calibration->lac_scale, static_cast<double>(calibration->lac_offset));
+    }
+    return py::make_tuple(array_of(slice.samples, {height, width}), description,
+                          slice.bits_per_sample, calibrated);
+}
+
+std::vector<py::ssize_t> shape_of(const py::array& array) {
+    return {array.shape(), array.shape() + array.ndim()};
+}
+
+py::array_t<double> lac(const py::array_t<std::uint16_t, py::array::c_style>& samples,
+                        double lac_scale, float lac_offset) {
+    const slabtone::Calibration calibration{lac_scale, lac_offset};
+    py::array_t<double> values(shape_of(samples));
+    const std::uint16_t* in = samples.data();
+    double* out = values.mutable_data();
+    const auto count = static_cast<std::size_t>(samples.size());
+    {
+        py::gil_scoped_release unlocked;
+        for (std::size_t i = 0; i < count; ++i) out[i] = slabtone::sample_lac(in[i], calibration);
+    }
+    return values;
+}
+
+py::array_t<std::uint8_t> grey(const py::array_t<std::uint16_t, py::array::c_style>& samples,
+                               double lac_scale, float lac_offset, double lac_min, double lac_max) {
+    py::array_t<std::uint8_t> values(shape_of(samples));
+    const auto count = static_cast<std::size_t>(samples.size());
+    const std::span<const std::uint16_t> in(samples.data(), count);
+    const std::span<std::uint8_t> out(values.mutable_data(), count);
+    {
+        py::gil_scoped_release unlocked;
+        slabtone::grey_values(in, {lac_scale, lac_offset}, lac_min, lac_max, out);
+    }
+    return values;
+}
+
+py::array_t<std::uint16_t> read_stack(int first, int last, const std::string& folder,
+                                      const std::optional<std::tuple<int, int, int, int>>& crop) {
+    slabtone::StackRequest request;
+    request.first = first;
+    request.last = last;
+    request.folder = folder;
+    request.crop = crop_of(crop);
+    const auto slices =
+        first <= last ? static_cast<py::ssize_t>(std::int64_t{last} - first + 1) : 0;
+    py::array_t<std::uint16_t> stack(std::vector<py::ssize_t>{slices, 0, 0});
+    {
+        py::gil_scoped_release unlocked;
+        slabtone::read_stack(request, [&](std::uint32_t width, std::uint32_t height) {
+            py::gil_scoped_acquire locked;
+            stack = py::array_t<std::uint16_t>(std::vector<py::ssize_t>{
+                slices, static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)});
+            return stack.mutable_data();
+        });
+    }
+    return stack;
+}
+
+void convert(int first, int last, double lac_min, double lac_max,
+             const std::optional<std::tuple<int, int, int, int>>& crop, const std::string& folder,
+             const py::object& progress) {
+    slabtone::ConvertRequest request;
+    request.first = first;
+    request.last = last;
+    request.lac_min = lac_min;
+    request.lac_max = lac_max;
+    request.crop = crop_of(crop);
+    request.folder = folder;
+    try {
+        py::gil_scoped_release unlocked;
+        slabtone::convert_range(request, [&](const slabtone::StoredSlice& stored) {
+            py::gil_scoped_acquire locked;
+            try {
+                if (!progress.is_none()) progress(stored.number);
+            } catch (py::error_already_set& error) {
+                error.restore();
+                throw PythonErrorSet{};
+            }
+            // Ctrl+C: Python's handler only notes the signal; it is raised
+            // here, after the slice just stored.
+            if (PyErr_CheckSignals() != 0) throw PythonErrorSet{};
+        });
+    } catch (const PythonErrorSet&) {
+        throw py::error_already_set();
+    }
+}
+
+// What measure() returns, before the package wraps it.
+py::dict measure(int first, int last, double low, double high, const std::string& folder,
+                 bool inside_circle) {
+    slabtone::MeasureRequest request;
+    request.first = first;
+    request.last = last;
+    request.folder = folder;
+    request.inside_circle = inside_circle;
+    std::optional<slabtone::LacDistribution> distribution;
+    std::optional<slabtone::ProposedWindow> window;
+    {
+        py::gil_scoped_release unlocked;
+        const slabtone::StackMeasurement measured = slabtone::measure_range(request);
+        distribution.emplace(measured.counts);
+        window = slabtone::propose_window(*distribution, measured.counts, first, last, low, high);
+    }
+    const auto& values = distribution->values();
+    std::vector<double> lacs(values.size());
+    std::vector<std::uint64_t> counts(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        lacs[i] = values[i].first;
+        counts[i] = values[i].second;
+    }
+    const auto n = static_cast<py::ssize_t>(values.size());
+    py::dict result;
+    result["lacmin"] = window->lac_min;
+    result["lacmax"] = window->lac_max;
+    result["minimum"] = distribution->minimum();
+    result["median"] = distribution->percentile(50);
+    result["maximum"] = distribution->maximum();
+    result["samples"] = distribution->samples();
+    result["measured"] = distribution->measured();
+    result["to_black"] = window->saturated.to_black;
+    result["to_white"] = window->saturated.to_white;
+    result["command"] = window->command;
+    result["values"] = array_of(lacs, {n});
+    result["counts"] = array_of(counts, {n});
+    return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_slabtone, module) {
+    module.doc() = "The slabtone library; use the slabtone package, which documents it.";
+    module.attr("__version__") = std::string(slabtone::version());
+
+    // A SliceError of the library becomes the package's SliceError, with
+    // the file name and the message, str() the line the programs print.
+    py::register_exception_translator([](std::exception_ptr thrown) {
+        try {
+            if (thrown) std::rethrow_exception(thrown);
+        } catch (const slabtone::SliceError& error) {
+            const py::object type = py::module_::import("slabtone").attr("SliceError");
+            const py::object raised = type(latin1(error.file_name()), std::string(error.message()));
+            PyErr_SetObject(type.ptr(), raised.ptr());
+        }
+    });
+
+    module.def("read", &read_file, py::arg("path"));
+    module.def("lac", &lac, py::arg("samples"), py::arg("lac_scale"), py::arg("lac_offset"));
+    module.def("grey", &grey, py::arg("samples"), py::arg("lac_scale"), py::arg("lac_offset"),
+               py::arg("lac_min"), py::arg("lac_max"));
+    module.def("read_stack", &read_stack, py::arg("first"), py::arg("last"), py::arg("folder"),
+               py::arg("crop"));
+    module.def("convert", &convert, py::arg("first"), py::arg("last"), py::arg("lac_min"),
+               py::arg("lac_max"), py::arg("crop"), py::arg("folder"), py::arg("progress"));
+    module.def("measure", &measure, py::arg("first"), py::arg("last"), py::arg("low"),
+               py::arg("high"), py::arg("folder"), py::arg("inside_circle"));
+}

@@ -1,0 +1,225 @@
+"""The Python module against the programs on the same files: what convert
+writes, what measure reports, what grey, read and read_stack give, and the
+messages of broken slices. CTest runs it with the build's programs and
+module (SLABTONE_BINARY, SLABTONE_WINDOW_BINARY, SLABTONE_MAKE_TEST_SLICES,
+PYTHONPATH)."""
+
+import os
+import shutil
+import signal
+import subprocess
+import threading
+
+import numpy
+import pytest
+
+import slabtone
+
+SLABTONE = os.environ["SLABTONE_BINARY"]
+WINDOW = os.environ["SLABTONE_WINDOW_BINARY"]
+MAKE_TEST_SLICES = os.environ["SLABTONE_MAKE_TEST_SLICES"]
+
+
+@pytest.fixture(scope="module")
+def made(tmp_path_factory):
+    """The test kit's slices: rec0001..rec0006 (slice 5 narrower) and
+    broken-*.tif."""
+    folder = tmp_path_factory.mktemp("made")
+    subprocess.run([MAKE_TEST_SLICES, str(folder)], check=True)
+    return folder
+
+
+def stack_in(made, folder, numbers=range(1, 7)):
+    folder.mkdir(exist_ok=True)
+    for n in numbers:
+        shutil.copy(made / f"rec{n:04d}.tif", folder / f"rec{n:04d}.tif")
+    return folder
+
+
+def run(program, arguments, folder):
+    return subprocess.run([program, *map(str, arguments)], cwd=folder, capture_output=True)
+
+
+def outputs(folder):
+    """Every file but the slices read: the ro files, and any temporary one."""
+    return {p.name: p.read_bytes() for p in folder.iterdir() if not p.name.startswith("rec")}
+
+
+# (name, first, last, lacmin, lacmax, crop, broken slice or None)
+CONVERSIONS = [
+    ("whole", 1, 6, 0.0, 60.0, None, None),
+    ("cropped", 1, 4, -0.5, 40.0, (3, 5, 70, 50), None),
+    ("inverted", 3, 6, 60.0, 0.0, None, None),
+    ("failing_in_the_middle", 1, 6, 0.0, 60.0, None, 4),
+    ("crop_outside_slice_5", 1, 6, 0.0, 60.0, (0, 0, 90, 10), None),
+    ("empty_range", 3, 2, 0.0, 60.0, None, None),
+]
+
+
+@pytest.mark.parametrize("name,first,last,lacmin,lacmax,crop,broken", CONVERSIONS,
+                         ids=[c[0] for c in CONVERSIONS])
+def test_convert_writes_what_slabtone_writes(made, tmp_path, name, first, last, lacmin, lacmax,
+                                            crop, broken):
+    program = stack_in(made, tmp_path / "program")
+    module = stack_in(made, tmp_path / "module")
+    if broken:
+        for folder in (program, module):
+            shutil.copy(made / "broken-lzw-no-clear.tif", folder / f"rec{broken:04d}.tif")
+    arguments = [first, last, repr(lacmin), repr(lacmax), *(crop or ())]
+    expected = run(SLABTONE, arguments, program)
+
+    stored = []
+    error = None
+    try:
+        slabtone.convert(first, last, lacmin, lacmax, crop=crop, folder=str(module),
+                         progress=stored.append)
+    except slabtone.SliceError as raised:
+        error = raised
+    assert outputs(module) == outputs(program)
+    assert bool(outputs(module)) == (name != "empty_range")
+    if expected.returncode:
+        assert error is not None and str(error) + "\n" == expected.stderr.decode()
+    else:
+        assert error is None and expected.stderr == b""
+    printed = [line.split(b"(")[0] for line in expected.stdout.split(b"\r")[:-1]]
+    assert [f"rec{n:04d}.tif".encode() for n in stored] == printed
+
+
+def report_of(folder, arguments):
+    result = run(WINDOW, arguments, folder)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.decode().splitlines()
+    return dict(line.rsplit(": ", 1) for line in lines[:-1]), lines[-1]
+
+
+# (first, last, low, high, inside_circle)
+MEASUREMENTS = [(1, 6, 0.5, 99.5, False), (3, 6, 2.0, 98.0, False), (1, 4, 0.5, 99.5, True)]
+
+
+@pytest.mark.parametrize("first,last,low,high,inside_circle", MEASUREMENTS)
+def test_measure_reports_what_slabtone_window_reports(made, tmp_path, first, last, low, high,
+                                                     inside_circle):
+    folder = stack_in(made, tmp_path)
+    arguments = [first, last, repr(low), repr(high)] + (["--inside-circle"] if inside_circle else [])
+    report, command = report_of(folder, arguments)
+    m = slabtone.measure(first, last, low, high, folder=str(folder), inside_circle=inside_circle)
+    assert m.command == command
+    assert (m.lacmin, m.lacmax) == (float(command.split()[3]), float(command.split()[4]))
+    assert m.slices == int(report["slices read"])
+    population = "samples inside the reconstruction circles" if inside_circle else "samples read"
+    assert m.samples == int(report[population])
+    for key, value in [("minimum LAC", m.minimum), ("median LAC", m.median),
+                       ("maximum LAC", m.maximum)]:
+        assert f"{value:.6f}" == report[key]
+    assert f"{100 * m.to_0:.3f}% of samples" == report["converted to 0"]
+    assert f"{100 * m.to_255:.3f}% of samples" == report["converted to 255"]
+    counts, edges = m.histogram()
+    assert counts.sum() == m.samples and len(edges) == len(counts) + 1
+    assert edges[0] == m.minimum and edges[-2] == m.maximum and numpy.all(numpy.diff(edges) > 0)
+
+
+def test_read_and_grey_give_the_files_slabtone_writes(made, tmp_path):
+    folder = stack_in(made, tmp_path)
+    assert run(SLABTONE, [1, 6, "-0.5", "40"], folder).returncode == 0
+    # Slices 1, 3 and 5 carry their own calibration.
+    for n in (1, 3, 5):
+        s = slabtone.read(folder / f"rec{n:04d}.tif")
+        assert s.samples.dtype == numpy.uint16 and s.samples.flags.c_contiguous
+        assert s.samples.flags.owndata and s.bits_per_sample == 16
+        assert s.samples.shape == ((64, 80) if n == 5 else (64, 96))
+        written = slabtone.read(folder / f"ro{n:04d}.tif")
+        assert written.bits_per_sample == 8
+        assert numpy.array_equal(slabtone.grey(s.samples, *s.calibration, -0.5, 40.0),
+                                 written.samples)
+        scale, offset = s.calibration
+        assert numpy.array_equal(s.lac(), s.samples / scale + numpy.float64(numpy.float32(offset)))
+    assert slabtone.read(folder / "rec0003.tif").description == "7\t0.3\t800\t-0.25"
+    assert slabtone.read(folder / "rec0002.tif").calibration is None
+
+
+def test_read_stack_is_the_reads_stacked(made, tmp_path):
+    folder = stack_in(made, tmp_path)
+    reads = [slabtone.read(folder / f"rec{n:04d}.tif").samples for n in range(1, 7)]
+    stack = slabtone.read_stack(1, 4, folder=str(folder))
+    assert stack.dtype == numpy.uint16 and stack.flags.owndata
+    assert numpy.array_equal(stack, numpy.stack(reads[:4]))
+    cropped = slabtone.read_stack(1, 6, folder=str(folder), crop=(2, 3, 79, 60))
+    assert numpy.array_equal(cropped, numpy.stack([r[3:61, 2:80] for r in reads]))
+    with pytest.raises(slabtone.SliceError) as error:
+        slabtone.read_stack(1, 6, folder=str(folder))
+    assert str(error.value) == "rec0005.tif : image size differs from the first slice."
+    assert slabtone.read_stack(5, 4, folder=str(folder)).shape == (0, 0, 0)
+
+
+BROKEN = ["empty", "bad-magic", "no-width", "17-bits", "jpeg", "fill-order-3", "short-strip",
+          "long-strip", "lzw-no-clear", "no-calibration"]
+
+
+@pytest.mark.parametrize("name", BROKEN)
+def test_broken_slices_fail_with_slabtones_line(made, tmp_path, monkeypatch, name):
+    shutil.copy(made / f"broken-{name}.tif", tmp_path / "rec0001.tif")
+    expected = run(SLABTONE, [1, 1, 0, 4], tmp_path)
+    assert expected.returncode == 1
+    line = expected.stderr.decode().rstrip("\n")
+    monkeypatch.chdir(tmp_path)
+    if name == "no-calibration":  # a slice the reader accepts, without fields 3 and 4
+        s = slabtone.read("rec0001.tif")
+        assert s.calibration is None
+        with pytest.raises(slabtone.SliceError) as lac_error:
+            s.lac()
+        assert str(lac_error.value) == line
+    else:
+        with pytest.raises(slabtone.SliceError) as read_error:
+            slabtone.read("rec0001.tif")
+        assert str(read_error.value) == line
+        assert read_error.value.filename == "rec0001.tif"
+        assert line.endswith(read_error.value.message)
+    with pytest.raises(slabtone.SliceError) as convert_error:
+        slabtone.convert(1, 1, 0, 4)
+    assert str(convert_error.value) == line
+    assert not os.path.exists("ro0001.tif")
+
+
+@pytest.mark.parametrize("call,raised", [
+    (lambda: slabtone.convert("1", 2, 0, 4), TypeError),
+    (lambda: slabtone.convert(1, 2, 0, 4, crop=(1, 2, 3)), ValueError),
+    (lambda: slabtone.convert(1, 2**31, 0, 4), ValueError),
+    (lambda: slabtone.convert(1, 2, 0, 4, progress=5), TypeError),
+    (lambda: slabtone.measure(1, 2, 50, 10), ValueError),
+    (lambda: slabtone.grey([1.5], 1, 0, 0, 4), TypeError),
+    (lambda: slabtone.grey([-1], 1, 0, 0, 4), ValueError),
+    (lambda: slabtone.read(), TypeError),
+])
+def test_wrong_arguments_raise_as_python_functions_do(call, raised):
+    with pytest.raises(raised):
+        call()
+
+
+def test_ctrl_c_stops_after_the_slice_being_stored(made, tmp_path):
+    """SIGINT from another thread during a run of 60 slices: KeyboardInterrupt,
+    no temporary file, every stored file complete."""
+    one = made / "rec0001.tif"
+    folder = tmp_path / "module"
+    folder.mkdir()
+    for n in range(1, 61):
+        shutil.copy(one, folder / f"rec{n:04d}.tif")
+    shutil.copytree(folder, tmp_path / "program")
+    assert run(SLABTONE, [1, 60, 0, 60], tmp_path / "program").returncode == 0
+    expected = outputs(tmp_path / "program")
+
+    def interrupt_soon(n):
+        if n == 3:
+            threading.Timer(0.01, os.kill, (os.getpid(), signal.SIGINT)).start()
+
+    with pytest.raises(KeyboardInterrupt):
+        slabtone.convert(1, 60, 0, 60, folder=str(folder), progress=interrupt_soon)
+    written = outputs(folder)
+    assert 3 <= len(written) < 60
+    assert all(not name.startswith(".") for name in written)
+    assert all(expected[name] == data for name, data in written.items())
+    assert sorted(written) == [f"ro{n:04d}.tif" for n in range(1, len(written) + 1)]
+
+
+def test_version_is_the_programs():
+    version = subprocess.run([SLABTONE, "--version"], capture_output=True).stdout.decode()
+    assert version == f"slabtone {slabtone.__version__}\n"
