@@ -7,6 +7,7 @@
 // Usage: libtiff-baseline STA DST LACMIN LACMAX
 #include <tiffio.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

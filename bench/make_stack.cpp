@@ -12,6 +12,7 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

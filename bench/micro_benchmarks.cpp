@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <string>
 

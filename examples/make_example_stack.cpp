@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>

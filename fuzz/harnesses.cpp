@@ -1,5 +1,6 @@
 #include "fuzz/harnesses.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>

@@ -6,6 +6,7 @@
 //   --with-options appends the 12 option bytes the conversion fuzzer reads.
 #include <tiffio.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -2,6 +2,7 @@
 // strip tables.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
 

@@ -1,6 +1,7 @@
 // The header, the byte order and the directory lookups.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "testkit/reader_probe.hpp"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstdint>
 #include <random>
 
 #include "common/memory_pool.hpp"

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstdint>
+
 #include "testkit/libtiff_files.hpp"
 #include "testkit/reader_probe.hpp"
 #include "testkit/temp_folder.hpp"

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstdint>
+
 #include "fuzz/harnesses.hpp"
 #include "testkit/libtiff_files.hpp"
 #include "testkit/lzw_writer.hpp"

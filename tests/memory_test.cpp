@@ -3,6 +3,7 @@
 // counts what slices hold.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 

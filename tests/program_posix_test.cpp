@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 
 #include "testkit/program_fixture.hpp"

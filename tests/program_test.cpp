@@ -1,6 +1,7 @@
 // Whole runs of the program in a scratch folder.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "testkit/program_fixture.hpp"

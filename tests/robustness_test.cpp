@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <random>

@@ -2,6 +2,8 @@
 // horizontal differencing.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "testkit/reader_probe.hpp"
 #include "testkit/tiff_builder.hpp"
 

@@ -18,6 +18,7 @@
 #include <pthread.h>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>

@@ -3,6 +3,8 @@
 // threads that could be started.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "testkit/slice_run_fixture.hpp"
 #include "testkit/test_hooks.hpp"
 

@@ -2,6 +2,7 @@
 // docs/cluster.md runs it on many machines, gives the files of one run.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 
 #include "convert/slice_conversion.hpp"

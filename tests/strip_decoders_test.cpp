@@ -1,6 +1,8 @@
 // The uncompressed and PackBits strip decoders, on hand-built strips.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "testkit/reader_probe.hpp"
 #include "testkit/tiff_builder.hpp"
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <random>
 #include <regex>
@@ -9,9 +10,9 @@
 
 #include "convert/slice_conversion.hpp"
 #include "measure/lac_distribution.hpp"
+#include "slabtone-window/page_encoding.hpp"
 #include "slabtone-window/sha256.hpp"
 #include "slabtone-window/window_command_line.hpp"
-#include "slabtone-window/page_encoding.hpp"
 #include "slabtone-window/window_page.hpp"
 #include "testkit/libtiff_files.hpp"
 #include "testkit/run_program.hpp"

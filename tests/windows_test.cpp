@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <bit>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <thread>

@@ -2,6 +2,7 @@
 #include "slabtone/slabtone.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "common/failure.hpp"
 #include "convert/description_record.hpp"

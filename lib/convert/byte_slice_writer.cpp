@@ -1,5 +1,6 @@
 #include "convert/byte_slice_writer.hpp"
 
+#include <cstdint>
 #include <limits>
 
 #include "common/failure.hpp"

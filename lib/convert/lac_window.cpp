@@ -1,6 +1,7 @@
 #include "convert/lac_window.hpp"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <new>
 

@@ -1,5 +1,6 @@
 #include "convert/slice_conversion.hpp"
 
+#include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <new>

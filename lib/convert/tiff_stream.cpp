@@ -1,6 +1,7 @@
 #include "convert/tiff_stream.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <new>

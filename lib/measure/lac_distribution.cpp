@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "convert/lac_window.hpp"
 #include "convert/run_parameters.hpp"

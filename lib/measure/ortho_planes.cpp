@@ -1,6 +1,7 @@
 #include "measure/ortho_planes.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "convert/slice_conversion.hpp"
 #include "convert/stack_folder.hpp"

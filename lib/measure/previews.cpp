@@ -1,6 +1,7 @@
 #include "measure/previews.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace slabtone {
 

@@ -1,6 +1,7 @@
 // The window slabtone-window proposes: two percentiles of the distribution,
 // printed with "%f" as the command that applies them, and read back as
 // slabtone reads that command.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 

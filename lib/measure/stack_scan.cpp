@@ -2,6 +2,7 @@
 // slabtone reads them: the counts of every sample value per calibration,
 // the slices to show on the page, the planes, and the smallest slice sizes.
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "common/failure.hpp"

@@ -1,5 +1,7 @@
 #include "platform/atomic_file.hpp"
 
+#include <cstdint>
+
 namespace slabtone {
 
 bool store_file_atomically(const std::string& name, std::span<const std::uint8_t> bytes) {

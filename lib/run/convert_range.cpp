@@ -1,6 +1,7 @@
 // The conversion of a range: each slice converted into its 8-bit file laid
 // out in memory by whichever thread read it, and stored by the calling
 // thread in slice order.
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <vector>

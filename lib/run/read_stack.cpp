@@ -1,6 +1,7 @@
 // The samples of a range in one block, slice after slice: each slice copied
 // into its place by whichever thread read it.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 

@@ -1,6 +1,7 @@
 #include "run/worker_count.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 
 #include "common/saturating.hpp"

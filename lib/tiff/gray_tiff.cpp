@@ -1,6 +1,7 @@
 #include "tiff/gray_tiff.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "common/failure.hpp"

@@ -1,6 +1,7 @@
 #include "tiff/image_attributes.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "common/failure.hpp"
 #include "common/memory_pool.hpp"

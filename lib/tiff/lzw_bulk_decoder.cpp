@@ -5,6 +5,7 @@
 // output.
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "common/failure.hpp"

@@ -1,5 +1,7 @@
 #include "tiff/lzw_decoder.hpp"
 
+#include <cstdint>
+
 #include "tiff/lzw_format.hpp"
 
 namespace slabtone {

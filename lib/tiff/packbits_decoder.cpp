@@ -15,6 +15,7 @@ void PackBitsDecoder::too_many_codes() const {
 }  // namespace slabtone
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "tiff/bulk_decoders.hpp"

@@ -1,5 +1,7 @@
 #include "tiff/raw_decoder.hpp"
 
+#include <cstdint>
+
 #include "common/failure.hpp"
 
 namespace slabtone {

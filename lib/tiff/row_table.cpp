@@ -1,5 +1,6 @@
 #include "tiff/row_table.hpp"
 
+#include <cstdint>
 #include <limits>
 
 namespace slabtone {

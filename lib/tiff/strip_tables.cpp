@@ -1,5 +1,7 @@
 #include "tiff/strip_tables.hpp"
 
+#include <cstdint>
+
 #include "common/failure.hpp"
 
 namespace slabtone {

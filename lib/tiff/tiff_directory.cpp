@@ -1,5 +1,7 @@
 #include "tiff/tiff_directory.hpp"
 
+#include <cstdint>
+
 #include "common/failure.hpp"
 
 namespace slabtone {

@@ -3,6 +3,7 @@
 // and proposes the window LACmin, LACmax from two percentiles, with the
 // slabtone command that applies it; draws the distribution as an SVG and
 // writes a page on which the window can be moved over real slices.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>

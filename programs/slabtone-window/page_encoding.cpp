@@ -1,5 +1,6 @@
 #include "slabtone-window/page_encoding.hpp"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace slabtone {

@@ -1,6 +1,7 @@
 #include "slabtone-window/sha256.hpp"
 
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace slabtone {

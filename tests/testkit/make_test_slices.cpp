@@ -4,6 +4,7 @@
 // broken-NAME.tif, each stopped by the reader with one of its messages.
 #include <tiffio.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>

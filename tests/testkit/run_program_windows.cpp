@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <stdexcept>
 
 #include "testkit/libtiff_files.hpp"

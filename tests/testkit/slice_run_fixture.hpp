@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>

@@ -1,5 +1,7 @@
 #include "testkit/tiff_builder.hpp"
 
+#include <cstdint>
+
 namespace slabtone::test {
 
 std::vector<std::uint8_t> TiffBuilder::u16(std::uint32_t value) const {

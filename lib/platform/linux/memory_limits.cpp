@@ -1,5 +1,7 @@
 #include "platform/memory_limits.hpp"
 
+#include <cstdint>
+
 #include <sys/resource.h>
 #include <unistd.h>
 #if defined(__GLIBC__)

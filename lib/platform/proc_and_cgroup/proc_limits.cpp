@@ -2,6 +2,7 @@
 // the cgroup hierarchies under /sys/fs/cgroup. Plain file reading, built on
 // every system so that the layouts can be tested anywhere.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 
 #include "platform/windows/job_limits.hpp"
 

@@ -1,6 +1,7 @@
 #include "platform/files.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/windows/handles.hpp"
 

@@ -1,6 +1,7 @@
 #include "platform/windows/job_limits.hpp"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace slabtone {
 

@@ -1,5 +1,7 @@
 #include "platform/memory_limits.hpp"
 
+#include <cstdint>
+
 #include <windows.h>
 // After windows.h, whose types it uses.
 #include <psapi.h>
