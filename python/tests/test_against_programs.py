@@ -208,8 +208,12 @@ def test_ctrl_c_stops_after_the_slice_being_stored(made, tmp_path):
     expected = outputs(tmp_path / "program")
 
     def interrupt_soon(n):
+        # The signal comes from another thread while this slice's callback
+        # runs, so that the run cannot end before it.
         if n == 3:
-            threading.Timer(0.01, os.kill, (os.getpid(), signal.SIGINT)).start()
+            sent = threading.Event()
+            threading.Timer(0.01, lambda: (os.kill(os.getpid(), signal.SIGINT), sent.set())).start()
+            sent.wait(5)
 
     with pytest.raises(KeyboardInterrupt):
         slabtone.convert(1, 60, 0, 60, folder=str(folder), progress=interrupt_soon)
