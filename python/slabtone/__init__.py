@@ -73,6 +73,14 @@ def _crop(crop: Optional[Crop]) -> Optional[Crop]:
     return tuple(_slice_number(v, "each crop coordinate") for v in values)  # type: ignore[return-value]
 
 
+def _range(first: object, last: object) -> Tuple[int, int]:
+    first = _slice_number(first, "first")
+    last = _slice_number(last, "last")
+    if first > last:
+        raise ValueError(f"the range {first}..{last} holds no slice: first must not exceed last")
+    return first, last
+
+
 def _folder(folder: object) -> str:
     import os
 
@@ -132,9 +140,9 @@ def read_stack(first: int, last: int, folder: str = ".", crop: Optional[Crop] = 
     crop is (x1, y1, x2, y2), zero-based and inclusive, cut from every
     slice. Without it every slice must have the first one's size: a slice
     of another raises SliceError naming it ("image size differs from the
-    first slice.")."""
-    return _slabtone.read_stack(_slice_number(first, "first"), _slice_number(last, "last"),
-                                _folder(folder), _crop(crop))
+    first slice."). An empty range (first > last) raises ValueError."""
+    first, last = _range(first, last)
+    return _slabtone.read_stack(first, last, _folder(folder), _crop(crop))
 
 
 def convert(first: int, last: int, lacmin: float, lacmax: float, crop: Optional[Crop] = None,
@@ -215,11 +223,11 @@ def measure(first: int, last: int, low: float = 0.5, high: float = 99.5, folder:
     low and high percentiles (0 <= low < high <= 100), as slabtone-window
     does. With inside_circle, only the samples inside each slice's
     reconstruction circle count. Raises SliceError for the first slice that
-    cannot be read or has no calibration."""
+    cannot be read or has no calibration, and ValueError for an empty range
+    (first > last) or one with no sample that has a LAC value."""
     low, high = float(low), float(high)
     if not 0 <= low < high <= 100:
         raise ValueError("the percentiles must satisfy 0 <= low < high <= 100")
-    first = _slice_number(first, "first")
-    last = _slice_number(last, "last")
+    first, last = _range(first, last)
     result = _slabtone.measure(first, last, low, high, _folder(folder), bool(inside_circle))
-    return Measurement(max(0, last - first + 1), result)
+    return Measurement(last - first + 1, result)

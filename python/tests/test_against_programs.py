@@ -148,7 +148,18 @@ def test_read_stack_is_the_reads_stacked(made, tmp_path):
     with pytest.raises(slabtone.SliceError) as error:
         slabtone.read_stack(1, 6, folder=str(folder))
     assert str(error.value) == "rec0005.tif : image size differs from the first slice."
-    assert slabtone.read_stack(5, 4, folder=str(folder)).shape == (0, 0, 0)
+    with pytest.raises(ValueError):
+        slabtone.read_stack(5, 4, folder=str(folder))
+
+
+def test_a_range_with_no_lac_value_is_a_value_error(made, tmp_path):
+    """Every sample of slice 3 calibrates to NaN (scale "nan"): no slice is
+    at fault, so no SliceError names a program as its file."""
+    data = (made / "rec0003.tif").read_bytes()
+    assert data.count(b"\t800\t") == 1
+    (tmp_path / "rec0003.tif").write_bytes(data.replace(b"\t800\t", b"\tnan\t"))
+    with pytest.raises(ValueError, match="no sample"):
+        slabtone.measure(3, 3, folder=str(tmp_path))
 
 
 BROKEN = ["empty", "bad-magic", "no-width", "17-bits", "jpeg", "fill-order-3", "short-strip",
@@ -186,6 +197,7 @@ def test_broken_slices_fail_with_slabtones_line(made, tmp_path, monkeypatch, nam
     (lambda: slabtone.convert(1, 2**31, 0, 4), ValueError),
     (lambda: slabtone.convert(1, 2, 0, 4, progress=5), TypeError),
     (lambda: slabtone.measure(1, 2, 50, 10), ValueError),
+    (lambda: slabtone.measure(5, 1), ValueError),
     (lambda: slabtone.grey([1.5], 1, 0, 0, 4), TypeError),
     (lambda: slabtone.grey([-1], 1, 0, 0, 4), ValueError),
     (lambda: slabtone.read(), TypeError),
