@@ -96,3 +96,18 @@ for variant in variants:
           f"{text[2]:>20} {text[3]:>20} {row[2][0] / row[3][0]:6.2f}x")
 print("ratio: the peer over read_stack (higher: read_stack faster); "
       "convert over the program (1.00: no overhead)")
+
+# One slice read alone (its samples straight into the array read returns),
+# and grey over many small arrays under one calibration and window (its
+# table built once): the costs a caller converting array after array pays.
+one = files(os.path.join(work, "raw"))[0]
+generator = numpy.random.default_rng(7)
+arrays = [generator.integers(0, 65536, (512, 512), dtype=numpy.uint16) for _ in range(100)]
+slabtone.read(one)
+reads, greys = [], []
+for rep in range(max(reps, 5) * 4):
+    reads.append(timed(lambda: slabtone.read(one)) * 1000)
+    greys.append(timed(lambda: [slabtone.grey(a, 1000.0, 0.0, 0.0, 40.0) for a in arrays]) * 1000)
+print(f"read of one 2048 x 2048 slice: {statistics.median(reads):.2f} ms "
+      f"[{min(reads):.2f}-{max(reads):.2f}]; 100 grey calls on 512 x 512: "
+      f"{statistics.median(greys):.2f} ms [{min(greys):.2f}-{max(greys):.2f}] (median [min-max])")

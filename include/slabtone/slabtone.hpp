@@ -121,6 +121,17 @@ struct Slice {
 // when the file is not such a slice.
 Slice read_slice_file(const std::string& path);
 
+// The same, with the samples read straight into the memory that
+// `place(width, height, room)` returns, with no copy: room for `room`
+// samples, at least width * height, of which the first width * height are
+// the slice's, row after row from the top (the rest is the decoders'
+// margin, left with any values). `place` is called once the file's
+// attributes are checked and before any sample is read; a null result
+// fails as memory that cannot be had. The Slice returned has no samples.
+Slice read_slice_file(const std::string& path,
+                      const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height,
+                                                         std::size_t room)>& place);
+
 // How a slice's samples translate into LAC: LAC = sample / lac_scale +
 // lac_offset, the third and fourth field of its description record. The
 // offset is held in single precision, as the record's "%f" reads it.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "common/failure.hpp"
 #include "convert/description_record.hpp"
@@ -42,6 +43,25 @@ Slice read_slice_file(const std::string& path) {
     return slice;
 }
 
+Slice read_slice_file(const std::string& path,
+                      const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height,
+                                                         std::size_t room)>& place) {
+    ReadRequest request;
+    request.place = [&](std::uint32_t width, std::uint32_t height) -> std::uint8_t* {
+        const std::uint64_t room = RowTable::placed_room(width, height) / 2;
+        if (room > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
+        return reinterpret_cast<std::uint8_t*>(
+            place(width, height, static_cast<std::size_t>(room)));
+    };
+    GraySlice gray = read_gray_tiff(path, request);
+    Slice slice;
+    slice.width = static_cast<std::uint32_t>(gray.width);
+    slice.height = static_cast<std::uint32_t>(gray.height);
+    slice.bits_per_sample = static_cast<unsigned>(gray.bits_per_sample);
+    slice.description = std::move(gray.description);
+    return slice;
+}
+
 std::optional<Calibration> calibration_of(const std::optional<std::string>& description) {
     if (!description) return std::nullopt;
     DescriptionRecord record;
@@ -55,8 +75,11 @@ void grey_values(std::span<const std::uint16_t> samples, const Calibration& cali
     const WindowCalibration window{calibration.lac_scale, calibration.lac_offset, lac_min,
                                    window_scale_of(lac_min, lac_max)};
     const std::size_t count = std::min(samples.size(), out.size());
-    // In rows that a SampleView can hold; large ones go through the table.
-    QuantisationTable table;
+    // In rows that a SampleView can hold; large ones go through the table,
+    // which each thread keeps for its next call: a caller converting many
+    // arrays under one calibration and window builds it once, and threads
+    // with different windows never share one.
+    thread_local QuantisationTable table;
     constexpr std::size_t kRow = std::size_t{1} << 30;
     for (std::size_t at = 0; at < count; at += kRow) {
         const auto n = static_cast<std::uint32_t>(std::min(kRow, count - at));

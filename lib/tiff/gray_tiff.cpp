@@ -35,7 +35,13 @@ GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
     if (request.description) slice.description = read_description(directory, file_name);
     if (!request.rows) return slice;
 
-    slice.rows = allocate_rows(layout.width, layout.height, std::move(buffers.rows), file_name);
+    if (request.place) {
+        std::uint8_t* placed = request.place(layout.width, layout.height);
+        if (placed == nullptr) fail_for_memory(file_name, Failure::cell_allocation);
+        slice.rows = RowTable::placed(placed, layout.width, layout.height);
+    } else {
+        slice.rows = allocate_rows(layout.width, layout.height, std::move(buffers.rows), file_name);
+    }
     const StripTables tables = read_strip_tables(directory, layout.height, file_name);
     assemble_rows(file, file_name, layout, tables, directory.byte_order(), slice.rows,
                   buffers.scratch, request.path);

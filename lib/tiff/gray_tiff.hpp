@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -29,6 +30,11 @@ struct ReadRequest {
     bool description = true;
     bool rows = true;
     DecodePath path = DecodePath::fast;
+    // Where the rows go instead of the pool: called with the width and
+    // height once the attributes are checked, it returns room for
+    // RowTable::placed_room(width, height) bytes (null: "cell allocation
+    // error.").
+    std::function<std::uint8_t*(std::uint32_t width, std::uint32_t height)> place = nullptr;
 };
 
 // Memory a caller may keep from one slice to the next, so that a run does

@@ -9,6 +9,7 @@ RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height, RowTable 
     RowTable table = std::move(recycled);
     table.width_ = 0;
     table.height_ = 0;
+    table.placed_ = nullptr;
     // Counted as the classic layout takes it: two bytes per sample and a
     // pointer per row.
     const std::uint64_t row_bytes = std::uint64_t{width} * 2 + sizeof(void*);
@@ -20,6 +21,14 @@ RowTable RowTable::allocate(std::uint32_t width, std::uint32_t height, RowTable 
     }
     table.width_ = width;
     table.height_ = height;
+    return table;
+}
+
+RowTable RowTable::placed(std::uint8_t* bytes, std::uint32_t width, std::uint32_t height) noexcept {
+    RowTable table;
+    table.width_ = width;
+    table.height_ = height;
+    table.placed_ = bytes;
     return table;
 }
 

@@ -56,13 +56,22 @@ py::str latin1(const std::string& bytes) {
 struct PythonErrorSet {};
 
 py::tuple read_file(const std::string& path) {
+    // The reader decodes straight into the array; its margin past the last
+    // row is cut off after, in place (the array keeps its own memory).
+    py::array_t<std::uint16_t> samples;
     slabtone::Slice slice;
     {
         py::gil_scoped_release unlocked;
-        slice = slabtone::read_slice_file(path);
+        slice = slabtone::read_slice_file(
+            path, [&](std::uint32_t, std::uint32_t, std::size_t room) -> std::uint16_t* {
+                py::gil_scoped_acquire locked;
+                samples = py::array_t<std::uint16_t>(static_cast<py::ssize_t>(room));
+                return samples.mutable_data();
+            });
     }
     const auto height = static_cast<py::ssize_t>(slice.height);
     const auto width = static_cast<py::ssize_t>(slice.width);
+    samples.resize({height, width}, false);
     py::object description = py::none();
     if (slice.description) description = latin1(*slice.description);
     std::optional<slabtone::Calibration> calibration = slabtone::calibration_of(slice.description);
@@ -71,8 +80,7 @@ py::tuple read_file(const std::string& path) {
         calibrated =
             py::make_tuple(calibration->lac_scale, static_cast<double>(calibration->lac_offset));
     }
-    return py::make_tuple(array_of(slice.samples, {height, width}), description,
-                          slice.bits_per_sample, calibrated);
+    return py::make_tuple(samples, description, slice.bits_per_sample, calibrated);
 }
 
 std::vector<py::ssize_t> shape_of(const py::array& array) {
@@ -171,8 +179,13 @@ py::dict measure(int first, int last, double low, double high, const std::string
         py::gil_scoped_release unlocked;
         const slabtone::StackMeasurement measured = slabtone::measure_range(request);
         distribution.emplace(measured.counts);
-        window = slabtone::propose_window(*distribution, measured.counts, first, last, low, high);
+        if (!distribution->empty()) {
+            window =
+                slabtone::propose_window(*distribution, measured.counts, first, last, low, high);
+        }
     }
+    // Not a slice's fault: every slice was read, none gave a LAC value.
+    if (!window) throw py::value_error("no sample of the range has a LAC value to measure");
     const auto& values = distribution->values();
     std::vector<double> lacs(values.size());
     std::vector<std::uint64_t> counts(values.size());
