@@ -95,11 +95,11 @@ def height_of(slice_number):
     return SHORT_HEIGHT if slice_number == 3 else HEIGHT
 
 
-def write_tiff(path, samples, height, description):
+def write_tiff(path, samples, height, description, width=WIDTH):
     """An uncompressed 16-bit little-endian slice in one strip."""
     strip = samples.tobytes()
     text = description.encode("latin-1") + b"\0" if description is not None else None
-    entries = [(256, 4, 1, WIDTH), (257, 4, 1, height), (258, 3, 1, 16), (259, 3, 1, 1),
+    entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, 16), (259, 3, 1, 1),
                (262, 3, 1, 1), (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, height),
                (279, 4, 1, len(strip))]
     data = strip
@@ -172,6 +172,18 @@ def grey(v, scale, offset, lac_min, window_scale):
     return 0 if q <= 0 else 255 if q > 255 else q
 
 
+def chromium(folder):
+    options = Options()
+    for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                     "--no-first-run", "--disable-background-networking",
+                     "--disable-component-update", "--disable-sync", "--window-size=1400,1000",
+                     "--user-data-dir=" + os.path.join(folder, "profile")]:
+        options.add_argument(argument)
+    options.binary_location = "/usr/bin/chromium"
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
 class WindowPageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -188,15 +200,7 @@ class WindowPageTest(unittest.TestCase):
             env=dict(os.environ, SLABTONE_WINDOW_PLANE_SLICES="3"))
         cls.scan_seconds = time.monotonic() - started
         cls.report = report.stdout.splitlines()
-        options = Options()
-        for argument in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                         "--no-first-run", "--disable-background-networking",
-                         "--disable-component-update", "--disable-sync", "--window-size=1400,1000",
-                         "--user-data-dir=" + os.path.join(cls.folder, "profile")]:
-            options.add_argument(argument)
-        options.binary_location = "/usr/bin/chromium"
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.driver = chromium(cls.folder)
         cls.driver.get("file://" + os.path.join(cls.folder, "page.html"))
         cls.wait_applied(cls, None)
 
@@ -495,6 +499,56 @@ class WindowPageTest(unittest.TestCase):
               "page %d bytes; scan and page %.2f s"
               % (stats["redraws"], stats["lastRedrawMs"], stats["maxRedrawMs"], size,
                  self.scan_seconds))
+
+
+class LargeSlicesTest(unittest.TestCase):
+    """Three slices of 1024 x 1024, shown sample for sample: at 1366 x 768
+    the previews wrap onto a second line, at 1920 x 1080 they stand side by
+    side, and at neither does the page scroll sideways."""
+
+    SIZE = 1024
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="slabtone-page-large-")
+        ramp = array("H", (((x * 37) ^ (x >> 3)) & 0xFFF for x in range(cls.SIZE * cls.SIZE)))
+        for n in (1, 2, 3):
+            write_tiff(os.path.join(cls.folder, "rec%04d.tif" % n), ramp, cls.SIZE,
+                       "1\t0.5\t1000\t0", width=cls.SIZE)
+        subprocess.run([ARGS.window, "1", "3", "--html", "page.html"], cwd=cls.folder,
+                       capture_output=True, check=True)
+        cls.driver = chromium(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def test_previews_wrap_to_the_width_without_a_sideways_scroll(self):
+        for width, height, lines in [(1366, 768, 2), (1920, 1080, 1)]:
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False})
+            try:
+                self.driver.get("file://" + os.path.join(self.folder, "page.html"))
+                scroll_width, inner_width, previews = self.driver.execute_script("""
+                    return [document.documentElement.scrollWidth, innerWidth,
+                            [...document.querySelectorAll('canvas.preview')].map(c => {
+                              const r = c.getBoundingClientRect();
+                              return [c.width, c.height, r.top, r.right];
+                            })];""")
+                self.assertLessEqual(scroll_width, inner_width, "%dx%d" % (width, height))
+                self.assertEqual(len(previews), 3)
+                for columns, rows, _, right in previews:
+                    self.assertEqual((columns, rows), (self.SIZE, self.SIZE))  # every sample
+                    self.assertLessEqual(right, inner_width)
+                self.assertEqual(len({round(top) for _, _, top, _ in previews}), lines,
+                                 "%dx%d: %s" % (width, height, previews))
+                if ARGS.screenshots:
+                    os.makedirs(ARGS.screenshots, exist_ok=True)
+                    self.driver.save_screenshot(
+                        os.path.join(ARGS.screenshots, "large-%dx%d.png" % (width, height)))
+            finally:
+                self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
 
 if __name__ == "__main__":
