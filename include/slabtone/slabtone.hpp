@@ -169,6 +169,15 @@ struct Crop {
 
 // ---- Converting a range ----------------------------------------------------------
 
+// Slices named otherwise than rec%04d.tif and ro%04d.tif: a pattern holds
+// exactly one conversion of the slice number, '%', an optional '0' flag, an
+// optional width of 1 to 10, then 'd' or 'i' ("recon_%05d.tiff",
+// "slice-%05i.tif", "%d.tif"), and "%%" for a percent sign; it may name a
+// folder ("recon/recon_%05d.tiff"). The number is formatted as C's printf
+// formats it, negative numbers included. nullopt when `pattern` is one;
+// otherwise what is wrong with it, a sentence.
+std::optional<std::string_view> name_pattern_fault(std::string_view pattern);
+
 struct ConvertRequest {
     std::int32_t first = 0;  // the slices first..last, both included; none when first > last
     std::int32_t last = 0;
@@ -176,6 +185,15 @@ struct ConvertRequest {
     double lac_max = 0;  // becomes 255
     std::optional<Crop> crop;
     std::string folder;  // where the slices lie; empty: the working folder
+    // Patterns of the slices' names (name_pattern_fault); empty: rec%04d.tif
+    // and ro%04d.tif. With either, a slice whose output would replace an
+    // input of the range stops the run before anything is read or written
+    // ("output would replace an input.", naming that slice's input).
+    std::string input_pattern;
+    std::string output_pattern;
+    // Given: every slice's samples are calibrated with it instead of its
+    // record's fields 3 and 4, and a record is no longer needed.
+    std::optional<Calibration> calibration;
 };
 
 struct StoredSlice {
@@ -186,7 +204,8 @@ struct StoredSlice {
 
 // Converts every slice of the range into its 8-bit file, in increasing
 // order: exactly what `slabtone first last lac_min lac_max [x1 y1 x2 y2]`
-// writes in that folder. `stored` is called on the calling thread after each
+// writes in that folder. Throws std::invalid_argument for a pattern that is
+// none. `stored` is called on the calling thread after each
 // file is in place; whatever it throws stops the run there (the files stored
 // so far stay) and comes out of convert_range. Throws the SliceError of the
 // first slice that fails: the files of the slices before it are complete,
@@ -201,6 +220,7 @@ struct StackRequest {
     std::int32_t last = 0;
     std::optional<Crop> crop;
     std::string folder;
+    std::string input_pattern;  // as ConvertRequest's; empty: rec%04d.tif
 };
 
 // Reads the samples of every slice of the range (cropped when asked) into

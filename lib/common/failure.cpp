@@ -8,7 +8,7 @@ namespace slabtone {
 namespace {
 
 // Indexed by Failure; the order must follow the enumeration.
-constexpr std::array<std::string_view, 39> kTexts = {
+constexpr std::array<std::string_view, 40> kTexts = {
     "file not found.",
     "bad magic number.",
     "primary image attribute not found.",
@@ -48,6 +48,7 @@ constexpr std::array<std::string_view, 39> kTexts = {
     "cannot write file.",
     "image size differs from the first slice.",
     "no sample with a LAC value in the range.",
+    "output would replace an input.",
 };
 static_assert(kTexts.size() == static_cast<std::size_t>(kLastFailure) + 1);
 

@@ -61,9 +61,11 @@ enum class Failure {
     // a range read or measured as a whole
     other_slice_size,
     no_lac_sample,
+    // a run whose names are formed from patterns
+    output_replaces_input,
 };
 
-inline constexpr Failure kLastFailure = Failure::no_lac_sample;
+inline constexpr Failure kLastFailure = Failure::output_replaces_input;
 
 std::string_view failure_text(Failure failure);
 

@@ -16,6 +16,9 @@ struct RunParameters {
     std::optional<Crop> crop;  // checked against each slice when it is cut
     // 255 / (LACmax - LACmin), once per run; no test is made on the window.
     double window_scale = 0;
+    // Given: every slice's samples are calibrated with it instead of the
+    // record's fields 3 and 4.
+    std::optional<Calibration> calibration;
 };
 
 inline double window_scale_of(double lac_min, double lac_max) {
@@ -30,6 +33,7 @@ inline RunParameters run_parameters_of(const ConvertRequest& request) {
     run.lac_max = request.lac_max;
     run.crop = request.crop;
     run.window_scale = window_scale_of(request.lac_min, request.lac_max);
+    run.calibration = request.calibration;
     return run;
 }
 

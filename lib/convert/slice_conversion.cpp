@@ -40,10 +40,11 @@ namespace {
 
 // `read(name)` reads the slice's file, naming it `name` in messages.
 template <class Read>
-ReadSlice read_slice_with(std::int64_t number, Read&& read) {
+ReadSlice read_slice_with(const StackFolder& folder, std::int64_t number, Read&& read) {
     ReadSlice slice;
     slice.number = number;
-    slice.input_name = input_name(number);
+    slice.input_name = folder.input_name(number);
+    slice.output_name = folder.output_name(number);
     try {
         slice.gray = read(slice.input_name);
         // A slice without a text description leaves the record as it was.
@@ -57,13 +58,13 @@ ReadSlice read_slice_with(std::int64_t number, Read&& read) {
 }  // namespace
 
 ReadSlice read_slice(const StackFolder& folder, std::int64_t number, ReaderBuffers& buffers) {
-    return read_slice_with(number, [&](const std::string& name) {
+    return read_slice_with(folder, number, [&](const std::string& name) {
         return read_gray_tiff(folder.path_of(name), name, buffers);
     });
 }
 
 ReadSlice read_slice(std::int64_t number, const InputFile& file) {
-    return read_slice_with(number,
+    return read_slice_with(StackFolder(), number,
                            [&](const std::string& name) { return read_gray_tiff(file, name); });
 }
 
@@ -80,16 +81,21 @@ ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& 
 
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
                             const RunParameters& run, ConversionBuffers& buffers) {
-    if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
+    // A calibration the run gives replaces every slice's record.
+    if (!run.calibration && !record.calibrated()) {
+        fail(slice.input_name, Failure::calibration_not_found);
+    }
     std::optional<SampleView> view = crop_rows(slice.gray.rows, run.crop);
     if (!view) fail(slice.input_name, Failure::crop_outside_image);
 
     ConvertedSlice converted;
     converted.input_name = slice.input_name;
-    converted.output_name = output_name(slice.number);
+    converted.output_name = slice.output_name;
     converted.width = view->width;
     converted.height = view->height;
-    const WindowCalibration calibration{record.lac_scale, record.lac_offset, run.lac_min,
+    const Calibration samples =
+        run.calibration.value_or(Calibration{record.lac_scale, record.lac_offset});
+    const WindowCalibration calibration{samples.lac_scale, samples.lac_offset, run.lac_min,
                                         run.window_scale};
     try {
         converted.description = format_description(record, run.window_scale, run.lac_min);

@@ -20,6 +20,7 @@ namespace slabtone {
 struct ReadSlice {
     std::int64_t number = 0;
     std::string input_name;
+    std::string output_name;
     GraySlice gray;
     ParsedDescription description;  // no fields when the slice has no text
 };

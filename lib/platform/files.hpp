@@ -43,4 +43,16 @@ std::uint64_t read_next(int handle, std::uint8_t* out, std::uint64_t count);
 // once, or other bytes the next time; false also when there is no such file.
 bool is_regular_file(const std::string& path);
 
+// What tells one existing file from every other, whatever path names it (a
+// link, another spelling of its folder): the device and the file number.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t number = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// nullopt when there is no such file (or it cannot be looked at).
+std::optional<FileIdentity> file_identity(const std::string& path);
+
 }  // namespace slabtone

@@ -9,6 +9,7 @@
 #include "common/saturating.hpp"
 #include "convert/byte_slice_writer.hpp"
 #include "convert/run_parameters.hpp"
+#include "run/name_collisions.hpp"
 #include "run/slice_run.hpp"
 #include "slabtone/slabtone.hpp"
 
@@ -85,7 +86,9 @@ std::uint64_t conversion_need(const SliceShape& shape) {
 void convert_range(const ConvertRequest& request,
                    const std::function<void(const StoredSlice&)>& stored) {
     const RunParameters run = run_parameters_of(request);
-    const StackFolder folder(request.folder);
+    const StackFolder folder(request.folder,
+                             slice_names_of(request.input_pattern, request.output_pattern));
+    if (folder.names().patterned()) check_outputs_spare_inputs(folder, run.sta_ly, run.dst_ly);
     SpareFiles spare;
     const SliceRunJobs<ConversionJob> jobs{
         [&] { return std::make_unique<ConversionJob>(run, spare); }, conversion_need};

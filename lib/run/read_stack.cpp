@@ -63,7 +63,7 @@ void read_stack(
     const StackRequest& request,
     const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height)>& place) {
     if (request.first > request.last) return;
-    const StackFolder folder(request.folder);
+    const StackFolder folder(request.folder, slice_names_of(request.input_pattern, {}));
     StackBlock block;
     block.first = request.first;
     block.crop = request.crop;

@@ -166,7 +166,7 @@ class SlicePipeline {
     void process(std::int64_t slice, Job& job, ReaderBuffers& buffers) {
         Outcome outcome;
         try {
-            if (is_regular_file(folder_.path_of(input_name(slice)))) {
+            if (is_regular_file(folder_.input_path(slice))) {
                 read_and_process(slice, job, buffers, outcome);
             } else {
                 outcome.state = SliceOutcome::unread;

@@ -105,7 +105,7 @@ class SliceRun {
             limits_ = current_memory_limits();
             // Only a regular file may be read once for its shape and again
             // for its samples.
-            const std::string probed = folder_.path_of(input_name(first_));
+            const std::string probed = folder_.input_path(first_);
             const std::optional<SliceShape> shape =
                 is_regular_file(probed) ? probe_gray_tiff(probed) : std::nullopt;
             unsigned workers = workers_that_fit(shape ? jobs_.need(*shape) : 0, limits_, cores,
@@ -160,7 +160,7 @@ class SliceRun {
     // a shortage with any memory held is tried again with none. A file that
     // may not be read twice goes without that memory from the start.
     void run_next_alone() {
-        if (!is_regular_file(folder_.path_of(input_name(next_)))) {
+        if (!is_regular_file(folder_.input_path(next_))) {
             release_alone_memory();
             convert_alone();
             return;

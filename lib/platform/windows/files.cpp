@@ -92,4 +92,19 @@ bool is_regular_file(const std::string& path) {
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
+std::optional<FileIdentity> file_identity(const std::string& path) {
+    // Opened for no access at all: only to ask what the file is.
+    const HANDLE handle = ::CreateFileW(
+        wide_name(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool known = ::GetFileInformationByHandle(handle, &information) != 0;
+    ::CloseHandle(handle);
+    if (!known) return std::nullopt;
+    return FileIdentity{
+        information.dwVolumeSerialNumber,
+        (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
 }  // namespace slabtone
