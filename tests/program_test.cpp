@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "slabtone/command_line.hpp"
 #include "testkit/program_fixture.hpp"
 
 namespace slabtone::test {
@@ -264,7 +265,7 @@ const std::string kWindowUsageLine =
 
 const SoleOptionCase kSoleOptionCases[] = {
     {"slabtone_version", false, {"--version"}, 0, "slabtone " SLABTONE_VERSION "\n", ""},
-    {"slabtone_help", false, {"--help"}, 0, kSlabtoneUsage, ""},
+    {"slabtone_help", false, {"--help"}, 0, help_text(), ""},
     {"slabtone_version_and_more", false, {"--version", "1"}, 1, "", kSlabtoneUsage},
     {"slabtone_help_among_four", false, {"2", "1", "0", "--help"}, 0, "\nfinish\n", ""},
     {"slabtone_single_dash", false, {"-version"}, 1, "", kSlabtoneUsage},

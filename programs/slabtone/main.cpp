@@ -18,9 +18,9 @@ int main(int argc, char** argv) {
     settle_process_memory();
     let_writes_fail_past_size_limit();
     remove_temporary_file_on_interrupt();
-    if (auto status = answer_sole_option(argc, argv, kUsageTooFew)) return *status;
+    if (auto status = answer_sole_option(argc, argv, help_text())) return *status;
     auto parsed = parse_command_line(argc, argv);
-    if (const auto* usage = std::get_if<std::string_view>(&parsed)) {
+    if (const auto* usage = std::get_if<std::string>(&parsed)) {
         std::fwrite(usage->data(), 1, usage->size(), stderr);
         return 1;
     }
