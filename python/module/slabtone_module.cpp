@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "slabtone/slabtone.hpp"
@@ -114,13 +115,22 @@ py::array_t<std::uint8_t> grey(const py::array_t<std::uint16_t, py::array::c_sty
     return values;
 }
 
+std::optional<slabtone::Calibration> calibration_of(
+    const std::optional<std::pair<double, double>>& calibration) {
+    if (!calibration) return std::nullopt;
+    // The offset as the float nearest the number given.
+    return slabtone::Calibration{calibration->first, static_cast<float>(calibration->second)};
+}
+
 py::array_t<std::uint16_t> read_stack(int first, int last, const std::string& folder,
-                                      const std::optional<std::tuple<int, int, int, int>>& crop) {
+                                      const std::optional<std::tuple<int, int, int, int>>& crop,
+                                      const std::string& pattern) {
     slabtone::StackRequest request;
     request.first = first;
     request.last = last;
     request.folder = folder;
     request.crop = crop_of(crop);
+    request.input_pattern = pattern;
     const auto slices =
         first <= last ? static_cast<py::ssize_t>(std::int64_t{last} - first + 1) : 0;
     py::array_t<std::uint16_t> stack(std::vector<py::ssize_t>{slices, 0, 0});
@@ -138,7 +148,9 @@ py::array_t<std::uint16_t> read_stack(int first, int last, const std::string& fo
 
 void convert(int first, int last, double lac_min, double lac_max,
              const std::optional<std::tuple<int, int, int, int>>& crop, const std::string& folder,
-             const py::object& progress) {
+             const py::object& progress, const std::string& pattern,
+             const std::string& output_pattern,
+             const std::optional<std::pair<double, double>>& calibration) {
     slabtone::ConvertRequest request;
     request.first = first;
     request.last = last;
@@ -146,6 +158,9 @@ void convert(int first, int last, double lac_min, double lac_max,
     request.lac_max = lac_max;
     request.crop = crop_of(crop);
     request.folder = folder;
+    request.input_pattern = pattern;
+    request.output_pattern = output_pattern;
+    request.calibration = calibration_of(calibration);
     try {
         py::gil_scoped_release unlocked;
         slabtone::convert_range(request, [&](const slabtone::StoredSlice& stored) {
@@ -233,9 +248,10 @@ PYBIND11_MODULE(_slabtone, module) {
     module.def("grey", &grey, py::arg("samples"), py::arg("lac_scale"), py::arg("lac_offset"),
                py::arg("lac_min"), py::arg("lac_max"));
     module.def("read_stack", &read_stack, py::arg("first"), py::arg("last"), py::arg("folder"),
-               py::arg("crop"));
+               py::arg("crop"), py::arg("pattern"));
     module.def("convert", &convert, py::arg("first"), py::arg("last"), py::arg("lac_min"),
-               py::arg("lac_max"), py::arg("crop"), py::arg("folder"), py::arg("progress"));
+               py::arg("lac_max"), py::arg("crop"), py::arg("folder"), py::arg("progress"),
+               py::arg("pattern"), py::arg("output_pattern"), py::arg("calibration"));
     module.def("measure", &measure, py::arg("first"), py::arg("last"), py::arg("low"),
                py::arg("high"), py::arg("folder"), py::arg("inside_circle"));
 }

@@ -81,6 +81,28 @@ def _range(first: object, last: object) -> Tuple[int, int]:
     return first, last
 
 
+def _pattern(pattern: Optional[str], name: str) -> str:
+    if pattern is None:
+        return ""
+    if not isinstance(pattern, str):
+        raise TypeError(f"{name} must be a str, such as 'recon_%05d.tiff'")
+    if not pattern:
+        raise ValueError(f"{name} must not be empty (None: the default names)")
+    return pattern
+
+
+def _calibration(calibration: Optional[Tuple[float, float]]) -> Optional[Tuple[float, float]]:
+    if calibration is None:
+        return None
+    values = tuple(calibration)
+    if len(values) != 2:
+        raise ValueError("calibration must be (scale, offset)")
+    scale, offset = float(values[0]), float(values[1])
+    if scale == 0:
+        raise ValueError("the calibration's scale must not be 0")
+    return scale, offset
+
+
 def _folder(folder: object) -> str:
     import os
 
@@ -132,21 +154,28 @@ def read(path: str) -> Slice:
     return Slice(path, samples, description, bits, calibration)
 
 
-def read_stack(first: int, last: int, folder: str = ".", crop: Optional[Crop] = None
-               ) -> numpy.ndarray:
+def read_stack(first: int, last: int, folder: str = ".", crop: Optional[Crop] = None,
+               pattern: Optional[str] = None) -> numpy.ndarray:
     """The samples of slices first..last of folder as one uint16 array
     (slices, height, width), read on every core the memory allows.
 
     crop is (x1, y1, x2, y2), zero-based and inclusive, cut from every
     slice. Without it every slice must have the first one's size: a slice
     of another raises SliceError naming it ("image size differs from the
-    first slice."). An empty range (first > last) raises ValueError."""
+    first slice."). An empty range (first > last) raises ValueError.
+
+    pattern names the slices instead of rec%04d.tif, as slabtone's --input
+    does: exactly one %d, %i, %0Nd or %Nd (N from 1 to 10), and %% for a
+    percent sign ("recon_%05d.tiff"); another text raises ValueError."""
     first, last = _range(first, last)
-    return _slabtone.read_stack(first, last, _folder(folder), _crop(crop))
+    return _slabtone.read_stack(first, last, _folder(folder), _crop(crop),
+                                _pattern(pattern, "pattern"))
 
 
 def convert(first: int, last: int, lacmin: float, lacmax: float, crop: Optional[Crop] = None,
-            folder: str = ".", progress: Optional[Callable[[int], object]] = None) -> None:
+            folder: str = ".", progress: Optional[Callable[[int], object]] = None,
+            pattern: Optional[str] = None, output_pattern: Optional[str] = None,
+            calibration: Optional[Tuple[float, float]] = None) -> None:
     """Converts slices first..last of folder into 8-bit slices: exactly what
     `slabtone first last lacmin lacmax [x1 y1 x2 y2]` writes when run in
     that folder, byte for byte.
@@ -156,11 +185,21 @@ def convert(first: int, last: int, lacmin: float, lacmax: float, crop: Optional[
     thread after each slice is stored, in order. The first slice that fails
     raises its SliceError; the slices before it are stored, no later one
     is touched. Ctrl+C stops after the slice being stored, with no
-    half-written file, and raises KeyboardInterrupt."""
+    half-written file, and raises KeyboardInterrupt.
+
+    pattern and output_pattern name the slices read and written instead of
+    rec%04d.tif and ro%04d.tif, as slabtone's --input and --output do; a
+    slice whose output would replace an input of the range stops the run
+    before anything is read or written (SliceError "output would replace an
+    input."). calibration=(scale, offset) calibrates every slice with
+    LAC = sample / scale + offset (the offset taken as the float nearest
+    it) instead of its record, as slabtone's --calibration does."""
     if progress is not None and not callable(progress):
         raise TypeError("progress must be callable")
     _slabtone.convert(_slice_number(first, "first"), _slice_number(last, "last"),
-                      float(lacmin), float(lacmax), _crop(crop), _folder(folder), progress)
+                      float(lacmin), float(lacmax), _crop(crop), _folder(folder), progress,
+                      _pattern(pattern, "pattern"), _pattern(output_pattern, "output_pattern"),
+                      _calibration(calibration))
 
 
 def grey(samples: numpy.ndarray, scale: float, offset: float, lacmin: float, lacmax: float

@@ -85,6 +85,64 @@ def test_convert_writes_what_slabtone_writes(made, tmp_path, name, first, last, 
     assert [f"rec{n:04d}.tif".encode() for n in stored] == printed
 
 
+# Slices under other names and with a calibration of the run's:
+# (pattern, output_pattern, calibration).
+NAMED = [("scan_%03d.tif", None, None),
+         ("scan_%03d.tif", "grey-%i.tif", (800.0, -0.25)),
+         (None, "out/%05d.tif", (1000.0, 0.1))]
+
+
+@pytest.mark.parametrize("pattern,output_pattern,calibration", NAMED)
+def test_patterns_and_calibration_write_what_slabtone_writes(made, tmp_path, pattern,
+                                                             output_pattern, calibration):
+    sides = {}
+    for side in ("program", "module"):
+        folder = tmp_path / side
+        (folder / "out").mkdir(parents=True)
+        for n in range(1, 7):
+            name = (pattern or "rec%04d.tif") % n
+            shutil.copy(made / f"rec{n:04d}.tif", folder / name)
+        sides[side] = folder
+    options = []
+    if pattern:
+        options += ["--input", pattern]
+    if output_pattern:
+        options += ["--output", output_pattern]
+    if calibration:
+        options += ["--calibration", repr(calibration[0]), repr(calibration[1])]
+    expected = run(SLABTONE, [*options, 1, 6, "0", "60"], sides["program"])
+    assert expected.returncode == 0, expected.stderr
+    slabtone.convert(1, 6, 0, 60, folder=str(sides["module"]), pattern=pattern,
+                     output_pattern=output_pattern, calibration=calibration)
+
+    def written(folder):
+        inputs = {(pattern or "rec%04d.tif") % n for n in range(1, 7)}
+        return {str(p.relative_to(folder)): p.read_bytes() for p in folder.rglob("*")
+                if p.is_file() and p.name not in inputs}
+
+    assert written(sides["module"]) == written(sides["program"])
+    assert len(written(sides["module"])) == 6
+    if pattern:
+        assert numpy.array_equal(
+            slabtone.read_stack(1, 4, folder=str(sides["module"]), pattern=pattern),
+            slabtone.read_stack(1, 4, folder=str(stack_in(made, tmp_path / "plain"))))
+
+
+def test_wrong_names_raise_before_anything_is_written(made, tmp_path):
+    folder = stack_in(made, tmp_path)
+    with pytest.raises(ValueError):
+        slabtone.convert(1, 2, 0, 60, folder=str(folder), pattern="rec.tif")
+    with pytest.raises(ValueError):
+        slabtone.read_stack(1, 2, folder=str(folder), pattern="rec%s.tif")
+    with pytest.raises(ValueError):
+        slabtone.convert(1, 2, 0, 60, folder=str(folder), calibration=(0, 1))
+    # Slice 1's output would be slice 1's input.
+    with pytest.raises(slabtone.SliceError) as error:
+        slabtone.convert(1, 2, 0, 60, folder=str(folder), output_pattern="./rec%04d.tif")
+    assert str(error.value) == "rec0001.tif : output would replace an input."
+    assert outputs(folder) == {}
+
+
 def report_of(folder, arguments):
     result = run(WINDOW, arguments, folder)
     assert result.returncode == 0, result.stderr
