@@ -8,7 +8,7 @@ namespace slabtone {
 namespace {
 
 // Indexed by Failure; the order must follow the enumeration.
-constexpr std::array<std::string_view, 40> kTexts = {
+constexpr std::array<std::string_view, 41> kTexts = {
     "file not found.",
     "bad magic number.",
     "primary image attribute not found.",
@@ -20,6 +20,7 @@ constexpr std::array<std::string_view, 40> kTexts = {
     "unknown image compression method.",
     "bad fill order.",
     "unknown differencing predictor.",
+    "unsupported sample format.",
     "image description memory allocation error.",
     "cell memory allocation error.",
     "bad rows per strip.",

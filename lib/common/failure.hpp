@@ -28,6 +28,7 @@ enum class Failure {
     unknown_compression,
     bad_fill_order,
     unknown_predictor,
+    unsupported_sample_format,
     // reader: description, rows and strip tables
     description_allocation,
     cell_allocation,

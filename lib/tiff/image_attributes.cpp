@@ -21,12 +21,12 @@ enum Tag : std::uint16_t {
     kSamplesPerPixel = 277,
     kPlanarConfiguration = 284,
     kPredictor = 317,
+    kSampleFormat = 339,
 };
 
 constexpr std::uint32_t kTopBit = 0x80000000u;
 constexpr std::uint16_t kNoPhotometric = 65535;
 constexpr unsigned kMaxBitsPerSample = 16;
-constexpr std::uint64_t kInlineAsciiBytes = 4;
 
 bool photometric_supported(std::uint16_t value) {
     // WhiteIsZero, BlackIsZero, palette and transparency mask: all delivered
@@ -36,7 +36,10 @@ bool photometric_supported(std::uint16_t value) {
 
 }  // namespace
 
-ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& file_name) {
+namespace {
+
+// Width, length, photometric interpretation and samples per pixel.
+ImageLayout check_geometry(TiffDirectory& directory, const std::string& file_name) {
     ImageLayout layout;
     layout.width = directory.read_integer_tag(kImageWidth, 0);
     if (layout.width == 0) fail(file_name, Failure::primary_attribute_not_found);
@@ -55,14 +58,14 @@ ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& 
     if (directory.read_short_tag(kSamplesPerPixel, 1) > 1) {
         fail(file_name, Failure::too_many_samples_per_pixel);
     }
-    layout.bits_per_sample = directory.read_short_tag(kBitsPerSample, 1);
-    if (layout.bits_per_sample > kMaxBitsPerSample) {
-        fail(file_name, Failure::too_many_bits_per_sample);
-    }
+    return layout;
+}
+
+// Planar configuration, compression and fill order.
+void check_storage(TiffDirectory& directory, const std::string& file_name, ImageLayout& layout) {
     if (directory.read_short_tag(kPlanarConfiguration, 1) != 1) {
         fail(file_name, Failure::bad_planar_configuration);
     }
-
     switch (directory.read_short_tag(kCompression, 1)) {
         case 1:
             layout.compression = Compression::none;
@@ -86,16 +89,59 @@ ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& 
         default:
             fail(file_name, Failure::bad_fill_order);
     }
+}
+
+std::uint16_t differencing_mask(unsigned bits) {
+    return static_cast<std::uint16_t>((std::uint32_t{1} << bits) - 1);
+}
+
+}  // namespace
+
+ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& file_name) {
+    ImageLayout layout = check_geometry(directory, file_name);
+    layout.bits_per_sample = directory.read_short_tag(kBitsPerSample, 1);
+    if (layout.bits_per_sample > kMaxBitsPerSample) {
+        fail(file_name, Failure::too_many_bits_per_sample);
+    }
+    check_storage(directory, file_name, layout);
     switch (directory.read_short_tag(kPredictor, 1)) {
         case 1:
             layout.predictor_mask = 0;
             break;
         case 2:
-            layout.predictor_mask =
-                static_cast<std::uint16_t>((std::uint32_t{1} << layout.bits_per_sample) - 1);
+            layout.predictor_mask = differencing_mask(layout.bits_per_sample);
             break;
         default:
             fail(file_name, Failure::unknown_predictor);
+    }
+    return layout;
+}
+
+ImageLayout check_open_image_attributes(TiffDirectory& directory, const std::string& file_name) {
+    ImageLayout layout = check_geometry(directory, file_name);
+    layout.bits_per_sample = directory.read_short_tag(kBitsPerSample, 1);
+    const std::uint32_t format = directory.read_integer_tag(kSampleFormat, 1);
+    const unsigned bits = layout.bits_per_sample;
+    if (format == 1) {
+        if (bits > kMaxBitsPerSample) fail(file_name, Failure::too_many_bits_per_sample);
+    } else if (format == 2 && (bits == 8 || bits == 16)) {
+        layout.kind = SampleKind::signed_int;
+    } else if (format == 3 && bits == 32) {
+        layout.kind = SampleKind::floating;
+    } else {
+        fail(file_name, Failure::unsupported_sample_format);
+    }
+    check_storage(directory, file_name, layout);
+    const std::uint16_t predictor = directory.read_short_tag(kPredictor, 1);
+    const bool floating = layout.kind == SampleKind::floating;
+    if (predictor == 2 && floating) {
+        layout.word_differencing = true;
+    } else if (predictor == 2) {
+        layout.predictor_mask = differencing_mask(bits);
+    } else if (predictor == 3 && floating) {
+        layout.floating_predictor = true;
+    } else if (predictor != 1) {
+        fail(file_name, Failure::unknown_predictor);
     }
     return layout;
 }
@@ -104,8 +150,8 @@ std::optional<std::string> read_description(TiffDirectory& directory,
                                             const std::string& file_name) {
     if (directory.find_tag_entry(kImageDescription) != kAscii) return std::nullopt;
     NumberReader& numbers = directory.numbers();
-    std::uint64_t count = numbers.read_u32();
-    if (count > kInlineAsciiBytes) numbers.cursor().seek(numbers.read_u32());
+    std::uint64_t count = directory.read_count();
+    if (count > directory.value_field_bytes()) numbers.cursor().seek(directory.read_offset());
 
     // The text takes count bytes and a terminating NUL: a request that is
     // refused like the allocation would be, though only the text up to its

@@ -7,6 +7,11 @@
 // themselves when they fit, otherwise their offset. Only the first directory
 // of a file is used; entries need not be sorted, and when a tag occurs twice
 // the first entry counts.
+//
+// BigTIFF, which the open reader also takes: magic 43, then the offset size
+// 8 and a 16-bit 0, and the 64-bit offset of the first directory; a 64-bit
+// entry count, 20-byte entries with a 64-bit value count and an 8-byte value
+// field, and LONG8 (64-bit) values beside SHORT and LONG.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +28,7 @@ enum FieldType : std::uint16_t {
     kAscii = 2,
     kShort = 3,
     kLong = 4,
+    kLong8 = 16,
 };
 
 // Combines two bytes as read from a C stream (each 0 to 255, or -1 at the end
@@ -53,6 +59,11 @@ class NumberReader {
         std::uint32_t low = order_ == ByteOrder::big ? combine_u16(b2, b3) : combine_u16(b1, b0);
         return (high << 16) | low;
     }
+    std::uint64_t read_u64() noexcept {
+        const std::uint64_t first = read_u32();
+        const std::uint64_t second = read_u32();
+        return order_ == ByteOrder::big ? (first << 32) | second : (second << 32) | first;
+    }
 
     FileCursor& cursor() noexcept { return cursor_; }
     ByteOrder order() const noexcept { return order_; }
@@ -62,21 +73,35 @@ class NumberReader {
     ByteOrder order_;
 };
 
+enum class TiffFormats { classic, classic_or_big };
+
 class TiffDirectory {
   public:
     // Checks the header and takes the directory offset; throws "bad magic
-    // number." for anything but "II" or "MM" followed by 42.
-    TiffDirectory(const InputFile& file, const std::string& file_name);
+    // number." for anything but "II" or "MM" followed by 42 (or a BigTIFF
+    // header, when `formats` takes it).
+    TiffDirectory(const InputFile& file, const std::string& file_name,
+                  TiffFormats formats = TiffFormats::classic);
 
     ByteOrder byte_order() const noexcept { return numbers_.order(); }
-    std::uint32_t directory_offset() const noexcept { return directory_offset_; }
+    std::uint64_t directory_offset() const noexcept { return directory_offset_; }
+    bool big() const noexcept { return big_; }
+    // The bytes of an entry's value field: 4, or 8 in BigTIFF.
+    std::uint64_t value_field_bytes() const noexcept { return big_ ? 8 : 4; }
+    // At an entry's value count: the count; in its value field: an offset.
+    std::uint64_t read_count() noexcept { return big_ ? numbers_.read_u64() : numbers_.read_u32(); }
+    std::uint64_t read_offset() noexcept {
+        return big_ ? numbers_.read_u64() : numbers_.read_u32();
+    }
 
     // The field type of the first entry with `tag`, or kAbsent. When found,
     // the reader stands at the entry's value count.
     std::uint16_t find_tag_entry(std::uint16_t tag);
     // A single SHORT value, or `fallback` cut to 16 bits.
     std::uint16_t read_short_tag(std::uint16_t tag, std::uint32_t fallback);
-    // A single SHORT (zero-extended) or LONG value, or `fallback`.
+    // A single SHORT (zero-extended) or LONG value, or `fallback`; in
+    // BigTIFF a LONG8 value too (one past 32 bits comes out as 0xFFFFFFFF,
+    // too large for any attribute).
     std::uint32_t read_integer_tag(std::uint16_t tag, std::uint32_t fallback);
 
     // Reads on from where the last lookup left the position.
@@ -84,7 +109,8 @@ class TiffDirectory {
 
   private:
     NumberReader numbers_;
-    std::uint32_t directory_offset_ = 0;
+    std::uint64_t directory_offset_ = 0;
+    bool big_ = false;
 };
 
 }  // namespace slabtone
