@@ -200,6 +200,8 @@ struct StoredSlice {
     std::int64_t number = 0;
     std::string input_name;   // rec0001.tif
     std::string output_name;  // ro0001.tif
+    // Read as 32-bit float samples (only by a run with an input pattern).
+    bool float_samples = false;
 };
 
 // Converts every slice of the range into its 8-bit file, in increasing

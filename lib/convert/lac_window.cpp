@@ -15,20 +15,23 @@ bool same_calibration(const WindowCalibration& a, const WindowCalibration& b) no
            bits(a.lac_min) == bits(b.lac_min) && bits(a.window_scale) == bits(b.window_scale);
 }
 
-std::optional<SampleView> crop_rows(const RowTable& rows, const std::optional<Crop>& crop) {
-    SampleView view{rows.row(0), rows.width(), rows.width(), rows.height()};
-    if (!crop) return view;
-    const std::int64_t width = rows.width();
-    const std::int64_t height = rows.height();
+std::optional<Rectangle> crop_rectangle(std::uint32_t width, std::uint32_t height,
+                                        const std::optional<Crop>& crop) {
+    if (!crop) return Rectangle{0, 0, width, height};
     const Crop& c = *crop;
-    if (c.x1 < 0 || c.x1 > c.x2 || c.x2 > width - 1 || c.y1 < 0 || c.y1 > c.y2 ||
-        c.y2 > height - 1) {
+    if (c.x1 < 0 || c.x1 > c.x2 || c.x2 > std::int64_t{width} - 1 || c.y1 < 0 || c.y1 > c.y2 ||
+        c.y2 > std::int64_t{height} - 1) {
         return std::nullopt;
     }
-    view.first = rows.row(static_cast<std::uint32_t>(c.y1)) + c.x1;
-    view.width = static_cast<std::uint32_t>(c.x2 - c.x1 + 1);
-    view.height = static_cast<std::uint32_t>(c.y2 - c.y1 + 1);
-    return view;
+    return Rectangle{static_cast<std::uint32_t>(c.x1), static_cast<std::uint32_t>(c.y1),
+                     static_cast<std::uint32_t>(c.x2 - c.x1 + 1),
+                     static_cast<std::uint32_t>(c.y2 - c.y1 + 1)};
+}
+
+std::optional<SampleView> crop_rows(const RowTable& rows, const std::optional<Crop>& crop) {
+    const std::optional<Rectangle> r = crop_rectangle(rows.width(), rows.height(), crop);
+    if (!r) return std::nullopt;
+    return SampleView{rows.row(r->y) + r->x, rows.width(), r->width, r->height};
 }
 
 const std::uint8_t* QuantisationTable::for_calibration(const WindowCalibration& calibration) {

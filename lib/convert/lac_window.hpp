@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -32,8 +33,9 @@ bool same_calibration(const WindowCalibration& a, const WindowCalibration& b) no
 // sample_lac computes it, less LACmin, times window_scale. Truncated toward
 // zero and limited to 0..255; products outside the 32-bit range saturate by
 // value, NaN gives 0.
-inline std::uint8_t quantise_sample(std::uint16_t sample, const WindowCalibration& c) {
-    double t = sample_lac(sample, Calibration{c.lac_scale, c.lac_offset});
+inline std::uint8_t quantise_value(double value, const WindowCalibration& c) {
+    double t = value / c.lac_scale;
+    t = t + static_cast<double>(c.lac_offset);
     t = t - c.lac_min;
     const double p = t * c.window_scale;
     if (!(p < 2147483648.0)) return p != p ? 0 : 255;
@@ -42,6 +44,12 @@ inline std::uint8_t quantise_sample(std::uint16_t sample, const WindowCalibratio
     if (q <= 0) return 0;
     if (q > 255) return 255;
     return static_cast<std::uint8_t>(q);
+}
+
+// `value` is any sample widened exactly to double: an unsigned or signed
+// integer, or a float (NaN gives 0; infinities saturate).
+inline std::uint8_t quantise_sample(std::uint16_t sample, const WindowCalibration& c) {
+    return quantise_value(static_cast<double>(sample), c);
 }
 
 // A rectangle of samples inside a row table: the crop works on the table in
@@ -58,6 +66,37 @@ struct SampleView {
 // The whole table, or the crop rectangle when there is one; nullopt when the
 // rectangle does not lie inside the table.
 std::optional<SampleView> crop_rows(const RowTable& rows, const std::optional<Crop>& crop);
+
+// Columns x .. x + width - 1 of rows y .. y + height - 1 of a slice.
+struct Rectangle {
+    std::uint32_t x = 0;
+    std::uint32_t y = 0;
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+};
+
+// The whole slice, or the crop when there is one; nullopt when the crop
+// does not lie inside a slice of that size.
+std::optional<Rectangle> crop_rectangle(std::uint32_t width, std::uint32_t height,
+                                        const std::optional<Crop>& crop);
+
+// The bytes of the rectangle of a slice whose rows hold signed 16-bit
+// samples (`Sample` std::int16_t) or floats, each sample converted on its
+// own: the arithmetic of quantise_sample on the sample's own value.
+template <class Sample>
+void quantise_rows(const RowTable& rows, const Rectangle& rectangle,
+                   const WindowCalibration& calibration, std::span<std::uint8_t> out) {
+    std::uint8_t* target = out.data();
+    for (std::uint32_t r = 0; r < rectangle.height; ++r) {
+        const auto* row = reinterpret_cast<const std::uint8_t*>(rows.row(rectangle.y + r)) +
+                          std::size_t{rectangle.x} * sizeof(Sample);
+        for (std::uint32_t c = 0; c < rectangle.width; ++c) {
+            Sample sample;
+            std::memcpy(&sample, row + std::size_t{c} * sizeof(Sample), sizeof sample);
+            *target++ = quantise_value(static_cast<double>(sample), calibration);
+        }
+    }
+}
 
 // Every byte of `out` (view.width * view.height, row after row). Large
 // images go through a 65536-entry table of the exact per-sample result,

@@ -59,6 +59,7 @@ ReadSlice read_slice_with(const StackFolder& folder, std::int64_t number, Read&&
 
 ReadSlice read_slice(const StackFolder& folder, std::int64_t number, ReaderBuffers& buffers) {
     return read_slice_with(folder, number, [&](const std::string& name) {
+        if (folder.names().open_reader) return read_open_tiff(folder.path_of(name), name, buffers);
         return read_gray_tiff(folder.path_of(name), name, buffers);
     });
 }
@@ -81,22 +82,44 @@ ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& 
 
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
                             const RunParameters& run, ConversionBuffers& buffers) {
-    // A calibration the run gives replaces every slice's record.
-    if (!run.calibration && !record.calibrated()) {
+    const SampleKind kind = slice.gray.kind;
+    // Float samples are LAC values themselves (scale 1, offset 0); integer
+    // ones need the record's calibration. A calibration the run gives
+    // replaces either.
+    const bool floating = kind == SampleKind::floating;
+    if (!run.calibration && !floating && !record.calibrated()) {
         fail(slice.input_name, Failure::calibration_not_found);
     }
-    std::optional<SampleView> view = crop_rows(slice.gray.rows, run.crop);
-    if (!view) fail(slice.input_name, Failure::crop_outside_image);
+    const std::optional<Rectangle> rectangle =
+        crop_rectangle(static_cast<std::uint32_t>(slice.gray.width),
+                       static_cast<std::uint32_t>(slice.gray.height), run.crop);
+    if (!rectangle) fail(slice.input_name, Failure::crop_outside_image);
 
     ConvertedSlice converted;
     converted.input_name = slice.input_name;
     converted.output_name = slice.output_name;
-    converted.width = view->width;
-    converted.height = view->height;
-    const Calibration samples =
-        run.calibration.value_or(Calibration{record.lac_scale, record.lac_offset});
+    converted.kind = kind;
+    converted.width = rectangle->width;
+    converted.height = rectangle->height;
+    const Calibration samples = run.calibration.value_or(
+        floating ? Calibration{1, 0} : Calibration{record.lac_scale, record.lac_offset});
     const WindowCalibration calibration{samples.lac_scale, samples.lac_offset, run.lac_min,
                                         run.window_scale};
+    const std::optional<SampleView> view =
+        kind == SampleKind::unsigned_int ? crop_rows(slice.gray.rows, run.crop) : std::nullopt;
+    const auto quantise = [&](std::span<std::uint8_t> out) {
+        switch (kind) {
+            case SampleKind::unsigned_int:
+                quantise_slice(*view, calibration, out, buffers.table);
+                break;
+            case SampleKind::signed_int:
+                quantise_rows<std::int16_t>(slice.gray.rows, *rectangle, calibration, out);
+                break;
+            case SampleKind::floating:
+                quantise_rows<float>(slice.gray.rows, *rectangle, calibration, out);
+                break;
+        }
+    };
     try {
         converted.description = format_description(record, run.window_scale, run.lac_min);
     } catch (const std::bad_alloc&) {
@@ -107,10 +130,9 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     std::optional<ByteBuffer> file;
     try {
         file = encode_filled_slice(
-            converted.output_name, view->width, view->height, converted.description,
+            converted.output_name, converted.width, converted.height, converted.description,
             std::move(buffers.file), [&](std::uint8_t* strips) {
-                quantise_slice(*view, calibration,
-                               {strips, std::size_t{view->width} * view->height}, buffers.table);
+                quantise({strips, std::size_t{converted.width} * converted.height});
             });
     } catch (const std::exception&) {
         // Laid out in memory or in the file, libtiff takes the same steps:
@@ -123,9 +145,9 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     // Without the memory for the file: the 8-bit image alone, which libtiff
     // lays out straight into the file when it is stored.
     try {
-        allocate_byte_image(buffers.bytes, std::uint64_t{view->width} * view->height,
+        allocate_byte_image(buffers.bytes, std::uint64_t{converted.width} * converted.height,
                             converted.output_name);
-        quantise_slice(*view, calibration, buffers.bytes.bytes(), buffers.table);
+        quantise(buffers.bytes.bytes());
     } catch (const std::bad_alloc&) {
         fail_for_memory(converted.output_name, Failure::byte_image_allocation);
     }

@@ -33,6 +33,7 @@ ReadSlice read_slice(std::int64_t number, const InputFile& file);
 struct ConvertedSlice {
     std::string input_name;
     std::string output_name;
+    SampleKind kind = SampleKind::unsigned_int;
     // The complete 8-bit TIFF file, when the memory for it was there;
     // otherwise empty, and libtiff lays the 8-bit samples out straight into
     // the file when it is stored.

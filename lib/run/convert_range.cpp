@@ -98,21 +98,22 @@ void convert_range(const ConvertRequest& request,
     struct CallerStopped {};
     std::exception_ptr stopped;
     try {
-        run_slices_in_order(
-            folder, run.sta_ly, run.dst_ly, jobs,
-            [&](std::int64_t slice, ConvertedSlice&& converted) {
-                store_converted(folder, converted);
-                const StoredSlice done{slice, converted.input_name, converted.output_name};
-                spare.put(std::move(converted.file));
-                spare.put(std::move(converted.bytes));
-                if (!stored) return;
-                try {
-                    stored(done);
-                } catch (...) {
-                    stopped = std::current_exception();
-                    throw CallerStopped{};
-                }
-            });
+        run_slices_in_order(folder, run.sta_ly, run.dst_ly, jobs,
+                            [&](std::int64_t slice, ConvertedSlice&& converted) {
+                                store_converted(folder, converted);
+                                const StoredSlice done{slice, converted.input_name,
+                                                       converted.output_name,
+                                                       converted.kind == SampleKind::floating};
+                                spare.put(std::move(converted.file));
+                                spare.put(std::move(converted.bytes));
+                                if (!stored) return;
+                                try {
+                                    stored(done);
+                                } catch (...) {
+                                    stopped = std::current_exception();
+                                    throw CallerStopped{};
+                                }
+                            });
     } catch (const CallerStopped&) {
         std::rethrow_exception(stopped);
     }

@@ -63,7 +63,11 @@ void read_stack(
     const StackRequest& request,
     const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height)>& place) {
     if (request.first > request.last) return;
-    const StackFolder folder(request.folder, slice_names_of(request.input_pattern, {}));
+    // Named by a pattern, the slices are still read strictly: the stack is
+    // one block of 16-bit unsigned samples.
+    SliceNames names = slice_names_of(request.input_pattern, {});
+    names.open_reader = false;
+    const StackFolder folder(request.folder, std::move(names));
     StackBlock block;
     block.first = request.first;
     block.crop = request.crop;

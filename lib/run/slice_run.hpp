@@ -106,8 +106,10 @@ class SliceRun {
             // Only a regular file may be read once for its shape and again
             // for its samples.
             const std::string probed = folder_.input_path(first_);
-            const std::optional<SliceShape> shape =
-                is_regular_file(probed) ? probe_gray_tiff(probed) : std::nullopt;
+            const std::optional<SliceShape> shape = !is_regular_file(probed) ? std::nullopt
+                                                    : folder_.names().open_reader
+                                                        ? probe_open_tiff(probed)
+                                                        : probe_gray_tiff(probed);
             unsigned workers = workers_that_fit(shape ? jobs_.need(*shape) : 0, limits_, cores,
                                                 static_cast<std::uint64_t>(last_ - first_ + 1));
             if (const auto spare = spare_descriptors()) {

@@ -18,6 +18,9 @@ struct GraySlice {
     std::int32_t width = 0;
     std::int32_t height = 0;
     std::int32_t bits_per_sample = 0;
+    // What the rows hold: 16-bit unsigned values, the bits of 16-bit signed
+    // ones, or floats (two 16-bit places each; the open reader's).
+    SampleKind kind = SampleKind::unsigned_int;
     // The ImageDescription text, or none when the slice has no ASCII one.
     std::optional<std::string> description;
     RowTable rows;
@@ -50,6 +53,7 @@ struct SliceShape {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     unsigned bits_per_sample = 0;
+    SampleKind kind = SampleKind::unsigned_int;
     Compression compression = Compression::none;
     std::uint64_t file_size = 0;
 
@@ -74,5 +78,15 @@ GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
                          ReadRequest request = {});
 GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
                          ReaderBuffers& buffers, ReadRequest request = {});
+
+// The open reader: everything the strict reader reads, read as it reads it,
+// and also BigTIFF files and signed (8 and 16 bits) and float (32 bits)
+// samples, with the floating-point predictor. Throws SliceError naming
+// `file_name`.
+GraySlice read_open_tiff(const InputFile& file, const std::string& file_name,
+                         ReaderBuffers& buffers);
+GraySlice read_open_tiff(const std::string& path, const std::string& file_name,
+                         ReaderBuffers& buffers);
+std::optional<SliceShape> probe_open_tiff(const std::string& path);
 
 }  // namespace slabtone

@@ -30,8 +30,8 @@ int main(int argc, char** argv) {
     bool line_open = false;
     try {
         convert_range(std::get<ConvertRequest>(parsed), [&](const StoredSlice& stored) {
-            std::printf("%s(16bit) -> %s(8bit)\r", stored.input_name.c_str(),
-                        stored.output_name.c_str());
+            std::printf("%s(%s) -> %s(8bit)\r", stored.input_name.c_str(),
+                        stored.float_samples ? "32bit float" : "16bit", stored.output_name.c_str());
             // The line ends in a carriage return only: flush it so that a
             // terminal shows each slice as it is done.
             std::fflush(stdout);
