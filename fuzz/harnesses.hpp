@@ -29,6 +29,10 @@ DecodeOutcome decode_outcome(const InputFile& file, DecodePath path);
 // with one of its messages.
 void read_any_file(const std::uint8_t* data, std::size_t size);
 
+// The open reader on arbitrary bytes: it must accept the file or stop with
+// one of its messages; what it accepts is converted under a fixed window.
+void read_any_open_file(const std::uint8_t* data, std::size_t size);
+
 // One slice end to end (reader, record, crop, quantisation, 8-bit file in
 // memory). The last 12 bytes, when there are more than 12, choose the crop
 // rectangle and the window; the rest is the file.

@@ -2,8 +2,10 @@
 // reader takes, written by libtiff (compressions, bit depths, byte and fill
 // orders, differencing, strip layouts), each with a description record.
 //
-// Usage: make_corpus FOLDER [--with-options]
-//   --with-options appends the 12 option bytes the conversion fuzzer reads.
+// Usage: make_corpus FOLDER [--with-options | --open]
+//   --with-options appends the 12 option bytes the conversion fuzzer reads;
+//   --open adds what only the open reader takes: BigTIFF files, signed and
+//   float samples, the floating-point predictor.
 #include <tiffio.h>
 
 #include <cstdint>
@@ -14,16 +16,24 @@
 
 namespace {
 
+struct SampleKind {
+    std::uint16_t format = 1;  // SampleFormat
+    bool big_tiff = false;
+};
+
 bool write_seed(const std::string& path, std::uint16_t compression, std::uint16_t bits,
                 bool big_endian, std::uint16_t fill_order, std::uint16_t predictor,
-                std::uint32_t rows_per_strip) {
+                std::uint32_t rows_per_strip, SampleKind kind = {}) {
     const std::uint32_t width = 19;
     const std::uint32_t height = 7;
-    TIFF* tiff = TIFFOpen(path.c_str(), big_endian ? "wb" : "wl");
+    std::string mode = big_endian ? "wb" : "wl";
+    if (kind.big_tiff) mode += '8';
+    TIFF* tiff = TIFFOpen(path.c_str(), mode.c_str());
     if (!tiff) return false;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+    if (kind.format != 1) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, kind.format);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
@@ -61,10 +71,11 @@ void append_options(const std::string& path, int variant) {
 
 int main(int argc, char** argv) {
     if (argc < 2 || argc > 3) {
-        std::fputs("usage : make_corpus FOLDER [--with-options]\n", stderr);
+        std::fputs("usage : make_corpus FOLDER [--with-options | --open]\n", stderr);
         return 1;
     }
     const bool with_options = argc == 3 && std::strcmp(argv[2], "--with-options") == 0;
+    const bool open = argc == 3 && std::strcmp(argv[2], "--open") == 0;
     TIFFSetWarningHandler(nullptr);
     int count = 0;
     for (std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_PACKBITS, COMPRESSION_LZW}) {
@@ -84,6 +95,26 @@ int main(int argc, char** argv) {
                 if (with_options) append_options(path, variant);
                 ++count;
             }
+        }
+    }
+    // (bits, format, predictor) of the open reader's own kinds, in classic
+    // and BigTIFF files of either byte order.
+    const int open_kinds[][3] = {{32, 3, 1}, {32, 3, 3}, {32, 3, 2}, {16, 2, 2}, {8, 2, 1}};
+    for (int k = 0; open && k < 5; ++k) {
+        for (int variant = 0; variant < 4; ++variant) {
+            const auto compression =
+                std::uint16_t(variant < 2 ? COMPRESSION_LZW : COMPRESSION_NONE);
+            const auto bits = std::uint16_t(open_kinds[k][0]);
+            const auto predictor =
+                std::uint16_t(compression == COMPRESSION_LZW ? open_kinds[k][2] : 1);
+            char name[64];
+            std::snprintf(name, sizeof name, "/open-%d-%d.tif", k, variant);
+            if (!write_seed(argv[1] + std::string(name), compression, bits, variant & 1, 1,
+                            predictor, 3,
+                            SampleKind{std::uint16_t(open_kinds[k][1]), variant >= 1})) {
+                return 1;
+            }
+            ++count;
         }
     }
     std::printf("%d seeds in %s\n", count, argv[1]);

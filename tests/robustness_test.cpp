@@ -176,6 +176,7 @@ TEST(FuzzRegressions, EveryStoredInputPasses) {
         {"fuzz_reader", fuzz::read_any_file},
         {"fuzz_conversion", fuzz::convert_any_file},
         {"fuzz_decode_paths", fuzz::compare_decode_paths},
+        {"fuzz_open_reader", fuzz::read_any_open_file},
     };
     // Every target has inputs; a folder that is missing or empty (a moved
     // tree, a checkout that lost them) fails rather than replay nothing.

@@ -42,29 +42,60 @@ std::vector<std::uint8_t> pack_rows(const LibtiffImage& image, std::uint32_t fir
     return out;
 }
 
+// The fields every test slice has, one sample per pixel, black is zero.
+void set_fields(TIFF* tiff, std::uint32_t width, std::uint32_t height, std::uint16_t bits,
+                std::uint16_t compression, std::uint16_t predictor, std::uint32_t rows_per_strip,
+                const std::string& description) {
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, compression);
+    if (predictor != 1) TIFFSetField(tiff, TIFFTAG_PREDICTOR, predictor);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
+    if (!description.empty()) TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+}
+
 }  // namespace
 
 void write_with_libtiff(const std::string& path, const LibtiffImage& image) {
     TIFF* tiff = TIFFOpen(path.c_str(), image.big_endian ? "wb" : "wl");
     if (!tiff) throw std::runtime_error("cannot create " + path);
     const std::uint32_t rps = image.rows_per_strip ? image.rows_per_strip : image.height;
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, image.width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, image.height);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, image.bits);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_COMPRESSION, image.compression);
-    if (image.predictor != 1) TIFFSetField(tiff, TIFFTAG_PREDICTOR, image.predictor);
+    set_fields(tiff, image.width, image.height, image.bits, image.compression, image.predictor, rps,
+               image.description);
     TIFFSetField(tiff, TIFFTAG_FILLORDER, image.fill_order);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rps);
-    if (!image.description.empty()) {
-        TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, image.description.c_str());
-    }
     std::uint32_t strip = 0;
     for (std::uint32_t row = 0; row < image.height; row += rps, ++strip) {
         std::uint32_t rows = std::min(rps, image.height - row);
         std::vector<std::uint8_t> bytes = pack_rows(image, row, rows);
+        if (TIFFWriteEncodedStrip(tiff, strip, bytes.data(), tmsize_t(bytes.size())) < 0) {
+            TIFFClose(tiff);
+            throw std::runtime_error("libtiff could not write " + path);
+        }
+    }
+    TIFFClose(tiff);
+}
+
+void write_typed_with_libtiff(const std::string& path, const LibtiffTypedImage& image) {
+    std::string mode = image.big_endian ? "wb" : "wl";
+    if (image.big_tiff) mode += "8";
+    TIFF* tiff = TIFFOpen(path.c_str(), mode.c_str());
+    if (!tiff) throw std::runtime_error("cannot create " + path);
+    const std::uint32_t rps = image.rows_per_strip ? image.rows_per_strip : image.height;
+    set_fields(tiff, image.width, image.height, image.bits, image.compression, image.predictor, rps,
+               image.description);
+    TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, image.sample_format);
+    const std::size_t row = std::size_t{image.width} * image.bits / 8;
+    std::uint32_t strip = 0;
+    for (std::uint32_t first = 0; first < image.height; first += rps, ++strip) {
+        const std::uint32_t rows = std::min(rps, image.height - first);
+        // libtiff swaps (and differences) the buffer it is given in place.
+        std::vector<std::uint8_t> bytes(
+            image.samples.begin() + std::ptrdiff_t(first * row),
+            image.samples.begin() + std::ptrdiff_t((first + rows) * row));
         if (TIFFWriteEncodedStrip(tiff, strip, bytes.data(), tmsize_t(bytes.size())) < 0) {
             TIFFClose(tiff);
             throw std::runtime_error("libtiff could not write " + path);

@@ -24,6 +24,24 @@ struct LibtiffImage {
 // packed most significant bit first, each row starting on a byte.
 void write_with_libtiff(const std::string& path, const LibtiffImage& image);
 
+// A slice of 8-, 16- or 32-bit samples of any SampleFormat, in a classic
+// or a BigTIFF file, written through libtiff from the samples' bytes in the
+// machine's order.
+struct LibtiffTypedImage {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint16_t bits = 32;
+    std::uint16_t sample_format = 3;  // 1 unsigned, 2 signed, 3 IEEE float
+    std::uint16_t compression = 1;
+    std::uint16_t predictor = 1;
+    bool big_endian = false;
+    bool big_tiff = false;
+    std::uint32_t rows_per_strip = 0;  // 0: the whole image in one strip
+    std::string description;
+    std::vector<std::uint8_t> samples;  // width * height * bits / 8 bytes
+};
+void write_typed_with_libtiff(const std::string& path, const LibtiffTypedImage& image);
+
 // The samples as libtiff decodes them (TIFFReadEncodedStrip).
 std::vector<std::uint16_t> read_with_libtiff(const std::string& path);
 
