@@ -5,7 +5,7 @@
 // Usage: make_corpus FOLDER [--with-options | --open]
 //   --with-options appends the 12 option bytes the conversion fuzzer reads;
 //   --open adds what only the open reader takes: BigTIFF files, signed and
-//   float samples, the floating-point predictor.
+//   float samples, the floating-point predictor, Deflate strips.
 #include <tiffio.h>
 
 #include <cstdint>
@@ -102,11 +102,12 @@ int main(int argc, char** argv) {
     const int open_kinds[][3] = {{32, 3, 1}, {32, 3, 3}, {32, 3, 2}, {16, 2, 2}, {8, 2, 1}};
     for (int k = 0; open && k < 5; ++k) {
         for (int variant = 0; variant < 4; ++variant) {
-            const auto compression =
-                std::uint16_t(variant < 2 ? COMPRESSION_LZW : COMPRESSION_NONE);
+            const std::uint16_t compressions[] = {COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE,
+                                                  COMPRESSION_NONE, COMPRESSION_ADOBE_DEFLATE};
+            const std::uint16_t compression = compressions[variant];
             const auto bits = std::uint16_t(open_kinds[k][0]);
             const auto predictor =
-                std::uint16_t(compression == COMPRESSION_LZW ? open_kinds[k][2] : 1);
+                std::uint16_t(compression != COMPRESSION_NONE ? open_kinds[k][2] : 1);
             char name[64];
             std::snprintf(name, sizeof name, "/open-%d-%d.tif", k, variant);
             if (!write_seed(argv[1] + std::string(name), compression, bits, variant & 1, 1,

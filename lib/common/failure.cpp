@@ -8,7 +8,7 @@ namespace slabtone {
 namespace {
 
 // Indexed by Failure; the order must follow the enumeration.
-constexpr std::array<std::string_view, 41> kTexts = {
+constexpr std::array<std::string_view, 44> kTexts = {
     "file not found.",
     "bad magic number.",
     "primary image attribute not found.",
@@ -43,6 +43,9 @@ constexpr std::array<std::string_view, 41> kTexts = {
     "LZW code table overflow.",
     "LZW missing end of codes.",
     "LZW too many codes.",
+    "Deflate data error.",
+    "Deflate too few codes.",
+    "Deflate too many codes.",
     "calibration not found in image description.",
     "crop rectangle outside the image.",
     "8-bit image memory allocation error.",

@@ -54,6 +54,10 @@ enum class Failure {
     lzw_table_overflow,
     lzw_missing_end,
     lzw_too_many_codes,
+    // reader: Deflate strips (the open reader)
+    deflate_data_error,
+    deflate_too_few_codes,
+    deflate_too_many_codes,
     // conversion
     calibration_not_found,
     crop_outside_image,

@@ -118,7 +118,8 @@ namespace {
 // A file the strict reader reads as it is: the open reader reads it the
 // same way, byte for byte and message for message.
 bool strict_reads(const TiffDirectory& directory, const ImageLayout& layout) {
-    return !directory.big() && layout.kind == SampleKind::unsigned_int;
+    return !directory.big() && layout.kind == SampleKind::unsigned_int &&
+           layout.compression != Compression::deflate;
 }
 
 }  // namespace

@@ -61,8 +61,11 @@ ImageLayout check_geometry(TiffDirectory& directory, const std::string& file_nam
     return layout;
 }
 
+enum class Compressions { strict, open };
+
 // Planar configuration, compression and fill order.
-void check_storage(TiffDirectory& directory, const std::string& file_name, ImageLayout& layout) {
+void check_storage(TiffDirectory& directory, const std::string& file_name, ImageLayout& layout,
+                   Compressions compressions) {
     if (directory.read_short_tag(kPlanarConfiguration, 1) != 1) {
         fail(file_name, Failure::bad_planar_configuration);
     }
@@ -76,6 +79,13 @@ void check_storage(TiffDirectory& directory, const std::string& file_name, Image
         case 32773:
             layout.compression = Compression::packbits;
             break;
+        case 8:      // Deflate,
+        case 32946:  // as older writers mark it
+            if (compressions == Compressions::open) {
+                layout.compression = Compression::deflate;
+                break;
+            }
+            [[fallthrough]];
         default:
             fail(file_name, Failure::unknown_compression);
     }
@@ -103,7 +113,7 @@ ImageLayout check_image_attributes(TiffDirectory& directory, const std::string& 
     if (layout.bits_per_sample > kMaxBitsPerSample) {
         fail(file_name, Failure::too_many_bits_per_sample);
     }
-    check_storage(directory, file_name, layout);
+    check_storage(directory, file_name, layout, Compressions::strict);
     switch (directory.read_short_tag(kPredictor, 1)) {
         case 1:
             layout.predictor_mask = 0;
@@ -131,7 +141,7 @@ ImageLayout check_open_image_attributes(TiffDirectory& directory, const std::str
     } else {
         fail(file_name, Failure::unsupported_sample_format);
     }
-    check_storage(directory, file_name, layout);
+    check_storage(directory, file_name, layout, Compressions::open);
     const std::uint16_t predictor = directory.read_short_tag(kPredictor, 1);
     const bool floating = layout.kind == SampleKind::floating;
     if (predictor == 2 && floating) {

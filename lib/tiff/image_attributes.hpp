@@ -10,7 +10,8 @@
 
 namespace slabtone {
 
-enum class Compression { none, lzw, packbits };
+// Deflate only in the open reader.
+enum class Compression { none, lzw, packbits, deflate };
 
 // SampleFormat: what a sample's bits mean. The strict reader takes unsigned
 // samples only (and never looks at the tag).

@@ -7,6 +7,7 @@
 
 #include "common/failure.hpp"
 #include "tiff/bulk_decoders.hpp"
+#include "tiff/deflate_decoder.hpp"
 #include "tiff/encoded_bytes.hpp"
 #include "tiff/sample_bits.hpp"
 
@@ -134,6 +135,7 @@ void assemble_open_rows(const InputFile& file, const std::string& file_name,
                         ByteOrder byte_order, RowTable& rows, AssemblyScratch& scratch) {
     const std::uint64_t row_bytes = (std::uint64_t{layout.width} * layout.bits_per_sample + 7) / 8;
     OpenRows open(file_name, layout, byte_order, rows, scratch);
+    DeflateDecoder deflate;
     for (std::uint32_t s = 0; s < tables.strips_per_image; ++s) {
         const auto first_row = static_cast<std::uint32_t>(std::uint64_t{s} * tables.rows_per_strip);
         const std::uint32_t count = std::min(tables.rows_per_strip, layout.height - first_row);
@@ -152,19 +154,23 @@ void assemble_open_rows(const InputFile& file, const std::string& file_name,
                                          RowTable::kSlackBytes)) {
                 fail_for_memory(file_name, Failure::cell_allocation);
             }
-            // A strip of 4 GiB or more is more than any row of a slice needs.
-            const bool lzw = layout.compression == Compression::lzw;
-            if (byte_count > std::numeric_limits<std::uint32_t>::max()) {
-                fail(file_name,
-                     lzw ? Failure::lzw_too_many_codes : Failure::packbits_too_many_codes);
-            }
-            const auto bytes = static_cast<std::uint32_t>(byte_count);
-            if (lzw) {
-                decode_lzw_strip(stored, bytes, needed, scratch.decoded.data(), file_name);
-            } else {
-                decode_packbits_strip(stored, bytes, needed, scratch.decoded.data(), file_name);
-            }
             decoded = scratch.decoded.data();
+            if (layout.compression == Compression::deflate) {
+                deflate.decode(stored, byte_count, needed, scratch.decoded.data(), file_name);
+            } else {
+                // A strip of 4 GiB or more is more than any row of a slice needs.
+                const bool lzw = layout.compression == Compression::lzw;
+                if (byte_count > std::numeric_limits<std::uint32_t>::max()) {
+                    fail(file_name,
+                         lzw ? Failure::lzw_too_many_codes : Failure::packbits_too_many_codes);
+                }
+                const auto bytes = static_cast<std::uint32_t>(byte_count);
+                if (lzw) {
+                    decode_lzw_strip(stored, bytes, needed, scratch.decoded.data(), file_name);
+                } else {
+                    decode_packbits_strip(stored, bytes, needed, scratch.decoded.data(), file_name);
+                }
+            }
         }
         for (std::uint32_t r = 0; r < count; ++r)
             open.place(decoded + r * row_bytes, first_row + r);

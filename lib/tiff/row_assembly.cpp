@@ -85,6 +85,8 @@ class ExactDecoders {
                 if (!lzw_) lzw_ = std::make_unique<LzwDecoder>(bytes_, file_name_);
                 exact_strip(*lzw_, strip, layout_, byte_order, rows);
                 break;
+            case Compression::deflate:  // the open reader's alone, never here
+                break;
         }
     }
 
