@@ -42,14 +42,15 @@ TEST_P(ReadIntoCallerMemory, GivesTheSamplesReadSliceFileGives) {
     const Slice copied = read_slice_file(path);
     std::vector<std::uint16_t> memory;
     int calls = 0;
-    const Slice placed =
-        read_slice_file(path, [&](std::uint32_t width, std::uint32_t height, std::size_t room) {
+    const Slice placed = read_slice_file(
+        path, [&](std::uint32_t width, std::uint32_t height, SampleType type, std::size_t room) {
             ++calls;
             EXPECT_EQ(width, image.width);
             EXPECT_EQ(height, image.height);
-            EXPECT_GE(room, std::size_t{width} * height);
-            memory.assign(room, 0xABCD);
-            return memory.data();
+            EXPECT_EQ(type, SampleType::uint16);
+            EXPECT_GE(room, std::size_t{width} * height * 2);
+            memory.assign((room + 1) / 2, 0xABCD);
+            return static_cast<void*>(memory.data());
         });
     EXPECT_EQ(calls, 1);
     EXPECT_TRUE(placed.samples.empty());
@@ -76,8 +77,8 @@ TEST(ReadIntoCallerMemory, NoRoomIsAFailureNamingTheFile) {
     const std::string path = folder.file("rec0002.tif");
     write_with_libtiff(path, image);
     try {
-        read_slice_file(path, [](std::uint32_t, std::uint32_t, std::size_t) {
-            return static_cast<std::uint16_t*>(nullptr);
+        read_slice_file(path, [](std::uint32_t, std::uint32_t, SampleType, std::size_t) {
+            return static_cast<void*>(nullptr);
         });
         FAIL() << "no failure";
     } catch (const SliceError& error) {

@@ -105,11 +105,18 @@ double double_from_text(const char* text);
 std::string input_name(std::int64_t slice);   // "rec%04d.tif": rec0007.tif, rec12345.tif
 std::string output_name(std::int64_t slice);  // "ro%04d.tif"
 
-// One slice as the strict reader delivers it.
+// What a slice's samples are: unsigned (1 to 16 bits, as the strict reader
+// delivers every slice), signed (8 or 16 bits) or 32-bit floats, the last
+// two from the open reader only.
+enum class SampleType { uint16, int16, float32 };
+
+// One slice as a reader delivers it.
 struct Slice {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    unsigned bits_per_sample = 0;  // 0 to 16; narrower samples hold their value in the low bits
+    unsigned bits_per_sample =
+        0;  // 0 to 16 (32 for floats); narrower samples hold their value in the low bits
+    SampleType sample_type = SampleType::uint16;
     // The ImageDescription text; none when the slice has no ASCII one.
     std::optional<std::string> description;
     std::vector<std::uint16_t> samples;  // width * height, row after row from the top
@@ -122,15 +129,18 @@ struct Slice {
 Slice read_slice_file(const std::string& path);
 
 // The same, with the samples read straight into the memory that
-// `place(width, height, room)` returns, with no copy: room for `room`
-// samples, at least width * height, of which the first width * height are
-// the slice's, row after row from the top (the rest is the decoders'
-// margin, left with any values). `place` is called once the file's
-// attributes are checked and before any sample is read; a null result
-// fails as memory that cannot be had. The Slice returned has no samples.
+// `place(width, height, type, room)` returns, with no copy: `room` bytes,
+// aligned for the type, of which the first width * height samples of the
+// type are the slice's, row after row from the top (the rest is the
+// decoders' margin, left with any values). `place` is called once the
+// file's attributes are checked and before any sample is read; a null
+// result fails as memory that cannot be had. The Slice returned has no
+// samples. With `open_reader`, the file is read as slabtone reads a stack
+// named by --input: BigTIFF, signed and float samples, Deflate strips too.
 Slice read_slice_file(const std::string& path,
-                      const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height,
-                                                         std::size_t room)>& place);
+                      const std::function<void*(std::uint32_t width, std::uint32_t height,
+                                                SampleType type, std::size_t room)>& place,
+                      bool open_reader = false);
 
 // How a slice's samples translate into LAC: LAC = sample / lac_scale +
 // lac_offset, the third and fourth field of its description record. The
@@ -156,6 +166,11 @@ inline double sample_lac(std::uint16_t sample, const Calibration& calibration) {
 // window [lac_min, lac_max], bit for bit, into `out` (as many as samples).
 void grey_values(std::span<const std::uint16_t> samples, const Calibration& calibration,
                  double lac_min, double lac_max, std::span<std::uint8_t> out);
+// The same for signed and float samples, each taken with its own value.
+void grey_values(std::span<const std::int16_t> samples, const Calibration& calibration,
+                 double lac_min, double lac_max, std::span<std::uint8_t> out);
+void grey_values(std::span<const float> samples, const Calibration& calibration, double lac_min,
+                 double lac_max, std::span<std::uint8_t> out);
 
 // A rectangle cut from every slice: zero-based and inclusive, x counting
 // columns and y rows. It must lie inside each slice ("crop rectangle outside

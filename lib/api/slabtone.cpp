@@ -24,6 +24,33 @@ void store_file(const std::string& path, std::string_view bytes) {
     if (!store_file_atomically(path, data)) fail(path, Failure::cannot_write_file);
 }
 
+namespace {
+
+SampleType type_of(SampleKind kind) {
+    switch (kind) {
+        case SampleKind::floating:
+            return SampleType::float32;
+        case SampleKind::signed_int:
+            return SampleType::int16;
+        case SampleKind::unsigned_int:
+            break;
+    }
+    return SampleType::uint16;
+}
+
+template <class Sample>
+void each_grey_value(std::span<const Sample> samples, const Calibration& calibration,
+                     double lac_min, double lac_max, std::span<std::uint8_t> out) {
+    const WindowCalibration window{calibration.lac_scale, calibration.lac_offset, lac_min,
+                                   window_scale_of(lac_min, lac_max)};
+    const std::size_t count = std::min(samples.size(), out.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = quantise_value(static_cast<double>(samples[i]), window);
+    }
+}
+
+}  // namespace
+
 Slice read_slice_file(const std::string& path) {
     GraySlice gray = read_gray_tiff(path);
     Slice slice;
@@ -44,20 +71,27 @@ Slice read_slice_file(const std::string& path) {
 }
 
 Slice read_slice_file(const std::string& path,
-                      const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height,
-                                                         std::size_t room)>& place) {
+                      const std::function<void*(std::uint32_t width, std::uint32_t height,
+                                                SampleType type, std::size_t room)>& place,
+                      bool open_reader) {
     ReadRequest request;
-    request.place = [&](std::uint32_t width, std::uint32_t height) -> std::uint8_t* {
-        const std::uint64_t room = RowTable::placed_room(width, height) / 2;
-        if (room > std::numeric_limits<std::size_t>::max() / 2) return nullptr;
-        return reinterpret_cast<std::uint8_t*>(
-            place(width, height, static_cast<std::size_t>(room)));
+    request.place = [&](std::uint32_t width, std::uint32_t height,
+                        SampleKind kind) -> std::uint8_t* {
+        const SampleType type = type_of(kind);
+        const std::uint32_t places = type == SampleType::float32 ? 2 * width : width;
+        const std::uint64_t room = RowTable::placed_room(places, height);
+        if (room > std::numeric_limits<std::size_t>::max()) return nullptr;
+        return static_cast<std::uint8_t*>(
+            place(width, height, type, static_cast<std::size_t>(room)));
     };
-    GraySlice gray = read_gray_tiff(path, request);
+    ReaderBuffers buffers;
+    GraySlice gray = open_reader ? read_open_tiff(path, path, buffers, std::move(request))
+                                 : read_gray_tiff(path, buffers, std::move(request));
     Slice slice;
     slice.width = static_cast<std::uint32_t>(gray.width);
     slice.height = static_cast<std::uint32_t>(gray.height);
     slice.bits_per_sample = static_cast<unsigned>(gray.bits_per_sample);
+    slice.sample_type = type_of(gray.kind);
     slice.description = std::move(gray.description);
     return slice;
 }
@@ -85,6 +119,16 @@ void grey_values(std::span<const std::uint16_t> samples, const Calibration& cali
         const auto n = static_cast<std::uint32_t>(std::min(kRow, count - at));
         quantise_slice(SampleView{samples.data() + at, n, n, 1}, window, out.subspan(at, n), table);
     }
+}
+
+void grey_values(std::span<const std::int16_t> samples, const Calibration& calibration,
+                 double lac_min, double lac_max, std::span<std::uint8_t> out) {
+    each_grey_value(samples, calibration, lac_min, lac_max, out);
+}
+
+void grey_values(std::span<const float> samples, const Calibration& calibration, double lac_min,
+                 double lac_max, std::span<std::uint8_t> out) {
+    each_grey_value(samples, calibration, lac_min, lac_max, out);
 }
 
 }  // namespace slabtone

@@ -22,6 +22,17 @@ RowTable allocate_rows(std::uint32_t width, std::uint32_t height, RowTable recyc
     return rows;
 }
 
+// The rows of the slice: in the caller's memory when it places them, else
+// in the pool. A float takes the room of two 16-bit samples.
+RowTable rows_for(const ImageLayout& layout, RowTable recycled, const ReadRequest& request,
+                  const std::string& file_name) {
+    const std::uint32_t places = layout.width * (layout.kind == SampleKind::floating ? 2 : 1);
+    if (!request.place) return allocate_rows(places, layout.height, std::move(recycled), file_name);
+    std::uint8_t* placed = request.place(layout.width, layout.height, layout.kind);
+    if (placed == nullptr) fail_for_memory(file_name, Failure::cell_allocation);
+    return RowTable::placed(placed, places, layout.height);
+}
+
 }  // namespace
 
 GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
@@ -36,13 +47,7 @@ GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
     if (request.description) slice.description = read_description(directory, file_name);
     if (!request.rows) return slice;
 
-    if (request.place) {
-        std::uint8_t* placed = request.place(layout.width, layout.height);
-        if (placed == nullptr) fail_for_memory(file_name, Failure::cell_allocation);
-        slice.rows = RowTable::placed(placed, layout.width, layout.height);
-    } else {
-        slice.rows = allocate_rows(layout.width, layout.height, std::move(buffers.rows), file_name);
-    }
+    slice.rows = rows_for(layout, std::move(buffers.rows), request, file_name);
     const StripTables tables = read_strip_tables(directory, layout.height, file_name);
     assemble_rows(file, file_name, layout, tables, directory.byte_order(), slice.rows,
                   buffers.scratch, request.path);
@@ -125,10 +130,12 @@ bool strict_reads(const TiffDirectory& directory, const ImageLayout& layout) {
 }  // namespace
 
 GraySlice read_open_tiff(const InputFile& file, const std::string& file_name,
-                         ReaderBuffers& buffers) {
+                         ReaderBuffers& buffers, ReadRequest request) {
     TiffDirectory directory(file, file_name, TiffFormats::classic_or_big);
     const ImageLayout layout = check_open_image_attributes(directory, file_name);
-    if (strict_reads(directory, layout)) return read_gray_tiff(file, file_name, buffers);
+    if (strict_reads(directory, layout)) {
+        return read_gray_tiff(file, file_name, buffers, std::move(request));
+    }
 
     GraySlice slice;
     slice.width = static_cast<std::int32_t>(layout.width);
@@ -136,10 +143,7 @@ GraySlice read_open_tiff(const InputFile& file, const std::string& file_name,
     slice.bits_per_sample = static_cast<std::int32_t>(layout.bits_per_sample);
     slice.kind = layout.kind;
     slice.description = read_description(directory, file_name);
-    // A float takes the room of two 16-bit samples.
-    const std::uint32_t places = layout.kind == SampleKind::floating ? 2 : 1;
-    slice.rows =
-        allocate_rows(layout.width * places, layout.height, std::move(buffers.rows), file_name);
+    slice.rows = rows_for(layout, std::move(buffers.rows), request, file_name);
     const WideStripTables tables = read_wide_strip_tables(directory, layout.height, file_name);
     assemble_open_rows(file, file_name, layout, tables, directory.byte_order(), slice.rows,
                        buffers.scratch);
@@ -147,10 +151,10 @@ GraySlice read_open_tiff(const InputFile& file, const std::string& file_name,
 }
 
 GraySlice read_open_tiff(const std::string& path, const std::string& file_name,
-                         ReaderBuffers& buffers) {
+                         ReaderBuffers& buffers, ReadRequest request) {
     std::optional<InputFile> file = InputFile::open(path, file_name);
     if (!file) fail(file_name, Failure::file_not_found);
-    return read_open_tiff(*file, file_name, buffers);
+    return read_open_tiff(*file, file_name, buffers, std::move(request));
 }
 
 std::optional<SliceShape> probe_open_tiff(const std::string& path) {

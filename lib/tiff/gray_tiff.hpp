@@ -33,11 +33,12 @@ struct ReadRequest {
     bool description = true;
     bool rows = true;
     DecodePath path = DecodePath::fast;
-    // Where the rows go instead of the pool: called with the width and
-    // height once the attributes are checked, it returns room for
-    // RowTable::placed_room(width, height) bytes (null: "cell allocation
-    // error.").
-    std::function<std::uint8_t*(std::uint32_t width, std::uint32_t height)> place = nullptr;
+    // Where the rows go instead of the pool: called with the width, height
+    // and sample kind once the attributes are checked, it returns room for
+    // RowTable::placed_room(places, height) bytes, `places` being the
+    // width, twice it for floats (null: "cell memory allocation error.").
+    std::function<std::uint8_t*(std::uint32_t width, std::uint32_t height, SampleKind kind)> place =
+        nullptr;
 };
 
 // Memory a caller may keep from one slice to the next, so that a run does
@@ -84,9 +85,9 @@ GraySlice read_gray_tiff(const InputFile& file, const std::string& file_name,
 // samples, with the floating-point predictor. Throws SliceError naming
 // `file_name`.
 GraySlice read_open_tiff(const InputFile& file, const std::string& file_name,
-                         ReaderBuffers& buffers);
+                         ReaderBuffers& buffers, ReadRequest request = {});
 GraySlice read_open_tiff(const std::string& path, const std::string& file_name,
-                         ReaderBuffers& buffers);
+                         ReaderBuffers& buffers, ReadRequest request = {});
 std::optional<SliceShape> probe_open_tiff(const std::string& path);
 
 }  // namespace slabtone

@@ -56,28 +56,47 @@ py::str latin1(const std::string& bytes) {
 // stopped its workers.
 struct PythonErrorSet {};
 
-py::tuple read_file(const std::string& path) {
-    // The reader decodes straight into the array; its margin past the last
-    // row is cut off after, in place (the array keeps its own memory).
-    py::array_t<std::uint16_t> samples;
+// A numpy array of `room` bytes of the slice's own type, which the reader
+// decodes into; its margin past the last row is cut off after, in place
+// (the array keeps its own memory).
+py::array empty_of(slabtone::SampleType type, std::size_t room) {
+    switch (type) {
+        case slabtone::SampleType::int16:
+            return py::array_t<std::int16_t>(static_cast<py::ssize_t>((room + 1) / 2));
+        case slabtone::SampleType::float32:
+            return py::array_t<float>(static_cast<py::ssize_t>((room + 3) / 4));
+        case slabtone::SampleType::uint16:
+            break;
+    }
+    return py::array_t<std::uint16_t>(static_cast<py::ssize_t>((room + 1) / 2));
+}
+
+py::tuple read_file(const std::string& path, bool strict) {
+    py::array samples;
     slabtone::Slice slice;
     {
         py::gil_scoped_release unlocked;
         slice = slabtone::read_slice_file(
-            path, [&](std::uint32_t, std::uint32_t, std::size_t room) -> std::uint16_t* {
+            path,
+            [&](std::uint32_t, std::uint32_t, slabtone::SampleType type,
+                std::size_t room) -> void* {
                 py::gil_scoped_acquire locked;
-                samples = py::array_t<std::uint16_t>(static_cast<py::ssize_t>(room));
+                samples = empty_of(type, room);
                 return samples.mutable_data();
-            });
+            },
+            !strict);
     }
     const auto height = static_cast<py::ssize_t>(slice.height);
     const auto width = static_cast<py::ssize_t>(slice.width);
     samples.resize({height, width}, false);
     py::object description = py::none();
     if (slice.description) description = latin1(*slice.description);
-    std::optional<slabtone::Calibration> calibration = slabtone::calibration_of(slice.description);
     py::object calibrated = py::none();
-    if (calibration) {
+    if (slice.sample_type == slabtone::SampleType::float32) {
+        // Float samples are LAC values: scale 1, offset 0.
+        calibrated = py::make_tuple(1.0, 0.0);
+    } else if (const std::optional<slabtone::Calibration> calibration =
+                   slabtone::calibration_of(slice.description)) {
         calibrated =
             py::make_tuple(calibration->lac_scale, static_cast<double>(calibration->lac_offset));
     }
@@ -102,11 +121,12 @@ py::array_t<double> lac(const py::array_t<std::uint16_t, py::array::c_style>& sa
     return values;
 }
 
-py::array_t<std::uint8_t> grey(const py::array_t<std::uint16_t, py::array::c_style>& samples,
+template <class Sample>
+py::array_t<std::uint8_t> grey(const py::array_t<Sample, py::array::c_style>& samples,
                                double lac_scale, float lac_offset, double lac_min, double lac_max) {
     py::array_t<std::uint8_t> values(shape_of(samples));
     const auto count = static_cast<std::size_t>(samples.size());
-    const std::span<const std::uint16_t> in(samples.data(), count);
+    const std::span<const Sample> in(samples.data(), count);
     const std::span<std::uint8_t> out(values.mutable_data(), count);
     {
         py::gil_scoped_release unlocked;
@@ -243,10 +263,15 @@ PYBIND11_MODULE(_slabtone, module) {
         }
     });
 
-    module.def("read", &read_file, py::arg("path"));
+    module.def("read", &read_file, py::arg("path"), py::arg("strict"));
     module.def("lac", &lac, py::arg("samples"), py::arg("lac_scale"), py::arg("lac_offset"));
-    module.def("grey", &grey, py::arg("samples"), py::arg("lac_scale"), py::arg("lac_offset"),
-               py::arg("lac_min"), py::arg("lac_max"));
+    // One for each sample type, the array's own: no conversion between them.
+    module.def("grey", &grey<std::uint16_t>, py::arg("samples").noconvert(), py::arg("lac_scale"),
+               py::arg("lac_offset"), py::arg("lac_min"), py::arg("lac_max"));
+    module.def("grey", &grey<std::int16_t>, py::arg("samples").noconvert(), py::arg("lac_scale"),
+               py::arg("lac_offset"), py::arg("lac_min"), py::arg("lac_max"));
+    module.def("grey", &grey<float>, py::arg("samples").noconvert(), py::arg("lac_scale"),
+               py::arg("lac_offset"), py::arg("lac_min"), py::arg("lac_max"));
     module.def("read_stack", &read_stack, py::arg("first"), py::arg("last"), py::arg("folder"),
                py::arg("crop"), py::arg("pattern"));
     module.def("convert", &convert, py::arg("first"), py::arg("last"), py::arg("lac_min"),

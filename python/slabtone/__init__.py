@@ -110,16 +110,19 @@ def _folder(folder: object) -> str:
 
 
 class Slice:
-    """One slice as slabtone's strict reader delivers it.
+    """One slice as slabtone's reader delivers it.
 
-    samples: uint16 array (height, width), row 0 at the top.
+    samples: array (height, width), row 0 at the top, in the file's own
+    type: uint16 for unsigned samples (8-bit ones too), int16 for signed
+    ones (8-bit ones too) and float32 for float ones (strict=False only).
     description: the ImageDescription text ("" when there is none), one
     character per byte.
     bits_per_sample: 1 to 16 (narrower samples hold their value in the
     low bits).
     calibration: (scale, offset), fields 3 and 4 of the description record
     as slabtone applies them (the offset in single precision), or None when
-    the description holds fewer than four numbers.
+    the description holds fewer than four numbers; (1.0, 0.0) for float
+    samples, which are LAC values themselves.
     """
 
     def __init__(self, path: str, samples: numpy.ndarray, description: Optional[str],
@@ -137,20 +140,27 @@ class Slice:
         if self.calibration is None:
             raise SliceError(self.path, "calibration not found in image description.")
         scale, offset = self.calibration
-        return _slabtone.lac(self.samples, scale, offset)
+        if self.samples.dtype == numpy.uint16:
+            return _slabtone.lac(self.samples, scale, offset)
+        # Divide, then add, each in double precision, as slabtone does.
+        return self.samples.astype(numpy.float64) / scale + numpy.float64(numpy.float32(offset))
 
     def __repr__(self) -> str:
         height, width = self.samples.shape
         return f"<slabtone.Slice {self.path!r} {width} x {height}, {self.bits_per_sample} bits>"
 
 
-def read(path: str) -> Slice:
+def read(path: str, strict: bool = True) -> Slice:
     """Reads one slice file as slabtone reads every slice: one gray channel
     of 0 to 16 bits, contiguous strips, uncompressed, LZW or PackBits,
     either byte order. Raises SliceError with slabtone's message for any
-    other file."""
+    other file.
+
+    strict=False reads it as slabtone reads a stack named by --input:
+    BigTIFF files, signed (8, 16 bits) and float (32 bits) samples and
+    Deflate strips too, the floating-point predictor included."""
     path = _folder(path)
-    samples, description, bits, calibration = _slabtone.read(path)
+    samples, description, bits, calibration = _slabtone.read(path, bool(strict))
     return Slice(path, samples, description, bits, calibration)
 
 
@@ -207,11 +217,15 @@ def grey(samples: numpy.ndarray, scale: float, offset: float, lacmin: float, lac
     """The grey values (uint8, the shape of samples) that slabtone writes
     for these samples under the calibration (scale, offset) and the window
     [lacmin, lacmax]. The offset is taken in single precision, as slabtone
-    holds it. samples are whole numbers 0 to 65535."""
+    holds it. samples are uint16, int16 or float32 (each taken as it is),
+    or other whole numbers 0 to 65535."""
     array = numpy.asarray(samples)
+    if array.dtype in (numpy.int16, numpy.float32):
+        return _slabtone.grey(numpy.ascontiguousarray(array), float(scale), float(offset),
+                              float(lacmin), float(lacmax))
     if array.dtype != numpy.uint16:
         if array.dtype.kind not in "iub":
-            raise TypeError("samples must be whole numbers (a uint16 array)")
+            raise TypeError("samples must be uint16, int16 or float32 (or whole numbers)")
         if array.size and (array.min() < 0 or array.max() > 65535):
             raise ValueError("samples must lie in 0..65535")
         array = array.astype(numpy.uint16)

@@ -143,6 +143,54 @@ def test_wrong_names_raise_before_anything_is_written(made, tmp_path):
     assert outputs(folder) == {}
 
 
+def typed_tiff(path, samples, sample_format):
+    """A little-endian slice of one strip: samples (a 2-D numpy array)
+    with this SampleFormat, and a tomopy-like JSON description."""
+    import struct
+    height, width = samples.shape
+    strip = samples.astype(samples.dtype.newbyteorder("<")).tobytes()
+    text = b'{"shape": [%d, %d]}\0' % (height, width)
+    entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, samples.itemsize * 8),
+               (259, 3, 1, 1), (262, 3, 1, 1), (270, 2, len(text), 8 + len(strip)),
+               (273, 4, 1, 8), (277, 3, 1, 1), (278, 4, 1, height), (279, 4, 1, len(strip)),
+               (339, 3, 1, sample_format)]
+    data = strip + text + b"\0" * (len(text) % 2)
+    ifd = struct.pack("<H", len(entries))
+    for tag, kind, count, value in entries:
+        field = struct.pack("<HH", value, 0) if kind == 3 else struct.pack("<I", value)
+        ifd += struct.pack("<HHI", tag, kind, count) + field
+    path.write_bytes(b"II" + struct.pack("<HI", 42, 8 + len(data)) + data + ifd + b"\0" * 4)
+
+
+@pytest.mark.parametrize("dtype,sample_format,calibration", [
+    (numpy.float32, 3, None), (numpy.float32, 3, (0.5, 0.25)), (numpy.int16, 2, (1000.0, 0.5))])
+def test_float_and_signed_slices_as_slabtone_converts_them(tmp_path, dtype, sample_format,
+                                                          calibration):
+    values = numpy.array([[-0.5, 0.0, 0.501, 1.0], [2.0, numpy.inf, -numpy.inf, numpy.nan]])
+    if dtype == numpy.int16:
+        values = numpy.array([[-32768, -500, 0, 501], [1500, 2000, 32767, 7]])
+    samples = values.astype(dtype)
+    typed_tiff(tmp_path / "s1.tif", samples, sample_format)
+    if dtype == numpy.float32:
+        with pytest.raises(slabtone.SliceError, match="too many bits per sample"):
+            slabtone.read(tmp_path / "s1.tif")
+    else:  # the strict reader never looks at SampleFormat: the bits, unsigned
+        assert numpy.array_equal(slabtone.read(tmp_path / "s1.tif").samples,
+                                 samples.view(numpy.uint16))
+    s = slabtone.read(tmp_path / "s1.tif", strict=False)
+    assert s.samples.dtype == dtype and s.samples.flags.owndata
+    assert numpy.array_equal(s.samples, samples, equal_nan=True)
+    if dtype == numpy.float32:
+        assert s.calibration == (1.0, 0.0)
+        assert numpy.array_equal(s.lac(), samples.astype(numpy.float64), equal_nan=True)
+    options = ["--calibration", repr(calibration[0]), repr(calibration[1])] if calibration else []
+    result = run(SLABTONE, ["--input", "s%d.tif", *options, 1, 1, "0", "2"], tmp_path)
+    assert result.returncode == 0, result.stderr
+    written = slabtone.read(tmp_path / "ro0001.tif").samples
+    scale, offset = calibration or s.calibration
+    assert numpy.array_equal(slabtone.grey(s.samples, scale, offset, 0, 2), written)
+
+
 def report_of(folder, arguments):
     result = run(WINDOW, arguments, folder)
     assert result.returncode == 0, result.stderr
