@@ -75,14 +75,11 @@ Slice read_slice_file(const std::string& path,
                                                 SampleType type, std::size_t room)>& place,
                       bool open_reader) {
     ReadRequest request;
-    request.place = [&](std::uint32_t width, std::uint32_t height,
-                        SampleKind kind) -> std::uint8_t* {
-        const SampleType type = type_of(kind);
-        const std::uint32_t places = type == SampleType::float32 ? 2 * width : width;
-        const std::uint64_t room = RowTable::placed_room(places, height);
+    request.place = [&](std::uint32_t width, std::uint32_t height, SampleKind kind,
+                        std::uint64_t room) -> std::uint8_t* {
         if (room > std::numeric_limits<std::size_t>::max()) return nullptr;
         return static_cast<std::uint8_t*>(
-            place(width, height, type, static_cast<std::size_t>(room)));
+            place(width, height, type_of(kind), static_cast<std::size_t>(room)));
     };
     ReaderBuffers buffers;
     GraySlice gray = open_reader ? read_open_tiff(path, path, buffers, std::move(request))

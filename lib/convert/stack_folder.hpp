@@ -17,7 +17,8 @@ namespace slabtone {
 struct SliceNames {
     std::optional<NamePattern> input;   // nullopt: rec%04d.tif
     std::optional<NamePattern> output;  // nullopt: ro%04d.tif
-    // Slices named by an input pattern are read with the open reader.
+    // Whether the slices are read with the open reader (a conversion named
+    // by an input pattern) rather than the strict one.
     bool open_reader = false;
 
     bool patterned() const noexcept { return input || output; }
@@ -26,9 +27,7 @@ struct SliceNames {
 // The names of a run's options (empty texts: the defaults). Throws
 // std::invalid_argument for a text that is no pattern.
 inline SliceNames slice_names_of(const std::string& input, const std::string& output) {
-    SliceNames names{pattern_of_option(input), pattern_of_option(output)};
-    names.open_reader = names.input.has_value();
-    return names;
+    return SliceNames{pattern_of_option(input), pattern_of_option(output)};
 }
 
 class StackFolder {

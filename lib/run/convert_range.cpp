@@ -86,8 +86,10 @@ std::uint64_t conversion_need(const SliceShape& shape) {
 void convert_range(const ConvertRequest& request,
                    const std::function<void(const StoredSlice&)>& stored) {
     const RunParameters run = run_parameters_of(request);
-    const StackFolder folder(request.folder,
-                             slice_names_of(request.input_pattern, request.output_pattern));
+    // A run with an input pattern reads its slices with the open reader.
+    SliceNames names = slice_names_of(request.input_pattern, request.output_pattern);
+    names.open_reader = names.input.has_value();
+    const StackFolder folder(request.folder, std::move(names));
     if (folder.names().patterned()) check_outputs_spare_inputs(folder, run.sta_ly, run.dst_ly);
     SpareFiles spare;
     const SliceRunJobs<ConversionJob> jobs{

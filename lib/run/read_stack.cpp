@@ -65,9 +65,7 @@ void read_stack(
     if (request.first > request.last) return;
     // Named by a pattern, the slices are still read strictly: the stack is
     // one block of 16-bit unsigned samples.
-    SliceNames names = slice_names_of(request.input_pattern, {});
-    names.open_reader = false;
-    const StackFolder folder(request.folder, std::move(names));
+    const StackFolder folder(request.folder, slice_names_of(request.input_pattern, {}));
     StackBlock block;
     block.first = request.first;
     block.crop = request.crop;

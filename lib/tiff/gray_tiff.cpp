@@ -28,7 +28,8 @@ RowTable rows_for(const ImageLayout& layout, RowTable recycled, const ReadReques
                   const std::string& file_name) {
     const std::uint32_t places = layout.width * (layout.kind == SampleKind::floating ? 2 : 1);
     if (!request.place) return allocate_rows(places, layout.height, std::move(recycled), file_name);
-    std::uint8_t* placed = request.place(layout.width, layout.height, layout.kind);
+    std::uint8_t* placed = request.place(layout.width, layout.height, layout.kind,
+                                         RowTable::placed_room(places, layout.height));
     if (placed == nullptr) fail_for_memory(file_name, Failure::cell_allocation);
     return RowTable::placed(placed, places, layout.height);
 }

@@ -35,10 +35,10 @@ struct ReadRequest {
     DecodePath path = DecodePath::fast;
     // Where the rows go instead of the pool: called with the width, height
     // and sample kind once the attributes are checked, it returns room for
-    // RowTable::placed_room(places, height) bytes, `places` being the
-    // width, twice it for floats (null: "cell memory allocation error.").
-    std::function<std::uint8_t*(std::uint32_t width, std::uint32_t height, SampleKind kind)> place =
-        nullptr;
+    // `room` bytes (null: "cell memory allocation error.").
+    std::function<std::uint8_t*(std::uint32_t width, std::uint32_t height, SampleKind kind,
+                                std::uint64_t room)>
+        place = nullptr;
 };
 
 // Memory a caller may keep from one slice to the next, so that a run does
