@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 
+#include "slabtone-window/window_command_line.hpp"
 #include "slabtone/command_line.hpp"
 #include "testkit/program_fixture.hpp"
 
@@ -270,7 +271,7 @@ const SoleOptionCase kSoleOptionCases[] = {
     {"slabtone_help_among_four", false, {"2", "1", "0", "--help"}, 0, "\nfinish\n", ""},
     {"slabtone_single_dash", false, {"-version"}, 1, "", kSlabtoneUsage},
     {"window_version", true, {"--version"}, 0, "slabtone " SLABTONE_VERSION "\n", ""},
-    {"window_help", true, {"--help"}, 0, kWindowUsageLine, ""},
+    {"window_help", true, {"--help"}, 0, window_help_text(), ""},
     {"window_help_and_more", true, {"5", "4", "--help"}, 1, "", kWindowUsageLine},
 };
 

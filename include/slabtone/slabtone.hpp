@@ -20,6 +20,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -102,7 +103,10 @@ double double_from_text(const char* text);
 
 // ---- Slices ------------------------------------------------------------------
 
-std::string input_name(std::int64_t slice);   // "rec%04d.tif": rec0007.tif, rec12345.tif
+std::string input_name(std::int64_t slice);  // "rec%04d.tif": rec0007.tif, rec12345.tif
+// The name `pattern` (name_pattern_fault) forms for the slice; rec%04d.tif
+// when it is empty. Throws std::invalid_argument for a pattern that is none.
+std::string input_name(std::int64_t slice, const std::string& pattern);
 std::string output_name(std::int64_t slice);  // "ro%04d.tif"
 
 // What a slice's samples are: unsigned (1 to 16 bits, as the strict reader
@@ -268,17 +272,56 @@ class SampleCounts {
     Counts& counts_for(const Calibration& calibration);
     void merge(const SampleCounts& other);
 
+    // What the bins count: unsigned samples (uint16), or signed 16-bit ones
+    // (int16), each counted in the bin of its bits read as unsigned.
+    SampleType sample_type() const noexcept { return type_; }
+    void set_sample_type(SampleType type) noexcept { type_ = type; }
+    // The sample value that bin `v` counts.
+    double sample_of_bin(std::uint32_t v) const noexcept {
+        return type_ == SampleType::int16
+                   ? static_cast<double>(static_cast<std::int16_t>(static_cast<std::uint16_t>(v)))
+                   : static_cast<double>(v);
+    }
+
     // In the order of their keys.
     const std::map<Key, std::unique_ptr<Counts>>& all() const noexcept { return counts_; }
 
   private:
     std::map<Key, std::unique_ptr<Counts>> counts_;
+    SampleType type_ = SampleType::uint16;
 };
+
+// How many float samples a range holds, coarsely: by the high 16 bits of
+// each value's order key (float_order_key), NaN counted apart. The exact
+// values come from a second look at the bins that matter (propose_window).
+struct FloatCounts {
+    std::array<std::uint64_t, 65536> bins{};
+    std::uint64_t nan = 0;
+
+    void merge(const FloatCounts& other) noexcept;
+};
+
+// A float's bits as an unsigned key that orders as the values do: -inf
+// first, -0.0 just before +0.0, +inf last (NaN outside them).
+inline std::uint32_t float_order_key(float value) noexcept {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return (bits & 0x80000000u) != 0 ? ~bits : (bits | 0x80000000u);
+}
+inline float float_of_order_key(std::uint32_t key) noexcept {
+    const std::uint32_t bits = (key & 0x80000000u) != 0 ? (key & 0x7fffffffu) : ~key;
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
 
 // The LAC values of the counts in increasing order.
 class LacDistribution {
   public:
     explicit LacDistribution(const SampleCounts& counts);
+    // Of (LAC value, count) pairs in any order; `samples` counts those
+    // without a LAC value too.
+    LacDistribution(std::vector<std::pair<double, std::uint64_t>> values, std::uint64_t samples);
 
     std::uint64_t samples() const noexcept { return samples_; }    // all, NaN included
     std::uint64_t measured() const noexcept { return measured_; }  // those with a LAC value
@@ -373,11 +416,13 @@ struct Planes {
     std::vector<std::uint16_t> yz;  // `rows` rows of one sample per slice
 };
 
-// The smallest width and height of the slices first..last in `folder`, from
+// The smallest width and height of the slices first..last in `folder`
+// (named by `input_pattern` and read with the open reader when given), from
 // their headers; nullopt when a slice is not a regular file (which may be
 // read only once) or cannot be read as far as its size.
 std::optional<std::pair<std::uint32_t, std::uint32_t>> smallest_size(
-    std::int64_t first, std::int64_t last, const std::string& folder = {});
+    std::int64_t first, std::int64_t last, const std::string& folder = {},
+    const std::string& input_pattern = {});
 
 // The planes for slices of at least `smallest` (width, height), cut at `at`
 // (column, row) or else through the middle; nullopt when `at` lies outside.
@@ -396,10 +441,25 @@ struct MeasureRequest {
     bool inside_circle = false;
     std::vector<std::int64_t> show;       // slices to preview, in this order
     std::optional<PlaneGeometry> planes;  // planes to cut
+    // As ConvertRequest's: the slices' names, read with the open reader,
+    // and the calibration that replaces their records'.
+    std::string input_pattern;
+    std::optional<Calibration> calibration;
 };
 
 struct StackMeasurement {
-    SampleCounts counts;
+    // Every slice's (unsigned slices of 1 to 16 bits are all uint16; a
+    // slice of another type stops the measurement: "sample format differs
+    // from the first slice.").
+    SampleType sample_type = SampleType::uint16;
+    SampleCounts counts;  // of integer slices
+    // Of float slices, all calibrated alike (scale 1 and offset 0 unless
+    // the request gives a calibration).
+    std::unique_ptr<FloatCounts> floats;
+    Calibration float_calibration{1, 0};
+    // The samples of float slices that are not regular files (pipes, which
+    // can be read only once), kept for the second look at their values.
+    std::vector<std::pair<std::int64_t, std::vector<float>>> kept;
     std::vector<PreviewSlice> previews;  // in the order asked for
     SmallestSlice smallest;
     // When asked for and every plane slice gave its cut.
@@ -416,9 +476,18 @@ StackMeasurement measure_range(const MeasureRequest& request,
 // The window proposed from two percentiles of a range's distribution, as
 // slabtone-window reports it.
 struct ProposedWindow {
+    std::uint64_t samples = 0;   // all, NaN included
+    std::uint64_t measured = 0;  // those with a LAC value
+    double minimum = 0;
     double low_lac = 0;  // the low and high percentile's LAC values
+    double median = 0;
     double high_lac = 0;
-    std::string lac_min_text;  // those values as "%f" prints them
+    double maximum = 0;
+    // Whether LAC values print in the shortest form that reads back as the
+    // same double (a run with an input pattern or a calibration) rather
+    // than with "%f".
+    bool shortest = false;
+    std::string lac_min_text;  // the low and high percentile's values printed
     std::string lac_max_text;
     double lac_min = 0;  // the texts as slabtone reads them back
     double lac_max = 0;
@@ -430,5 +499,23 @@ struct ProposedWindow {
 // range.") when the distribution is empty.
 ProposedWindow propose_window(const LacDistribution& distribution, const SampleCounts& counts,
                               std::int32_t first, std::int32_t last, double low, double high);
+
+// The window proposed for a measured range, every figure exact: for float
+// slices the bins of the values asked for are counted value by value in a
+// second pass over the range (the kept samples of slices that are not
+// regular files are used instead of reading them again). The command holds
+// the request's --input and --calibration. Throws SliceError as
+// measure_range and as the other propose_window.
+ProposedWindow propose_window(const MeasureRequest& request, const StackMeasurement& measured,
+                              double low, double high);
+
+// The distribution a histogram draws: exact for integer slices; for float
+// slices one value per bin of FloatCounts, with the exact minimum and
+// maximum of `window` at its ends.
+LacDistribution drawn_distribution(const StackMeasurement& measured, const ProposedWindow& window);
+
+// `value` in the shortest form that reads back as the same double
+// ("0.00041199999395757914", "1e-07", "-inf", "nan").
+std::string shortest_text(double value);
 
 }  // namespace slabtone

@@ -8,7 +8,7 @@ namespace slabtone {
 namespace {
 
 // Indexed by Failure; the order must follow the enumeration.
-constexpr std::array<std::string_view, 44> kTexts = {
+constexpr std::array<std::string_view, 45> kTexts = {
     "file not found.",
     "bad magic number.",
     "primary image attribute not found.",
@@ -51,6 +51,7 @@ constexpr std::array<std::string_view, 44> kTexts = {
     "8-bit image memory allocation error.",
     "cannot write file.",
     "image size differs from the first slice.",
+    "sample format differs from the first slice.",
     "no sample with a LAC value in the range.",
     "output would replace an input.",
 };

@@ -65,6 +65,7 @@ enum class Failure {
     cannot_write_file,
     // a range read or measured as a whole
     other_slice_size,
+    other_sample_format,
     no_lac_sample,
     // a run whose names are formed from patterns
     output_replaces_input,

@@ -32,6 +32,10 @@ std::string input_name(std::int64_t slice) {
     return slice_name("rec%04lld.tif", slice);
 }
 
+std::string input_name(std::int64_t slice, const std::string& pattern) {
+    return StackFolder({}, slice_names_of(pattern, {})).input_name(slice);
+}
+
 std::string output_name(std::int64_t slice) {
     return slice_name("ro%04lld.tif", slice);
 }
@@ -80,16 +84,18 @@ ConvertedSlice convert_single_slice(const InputFile& file, const RunParameters& 
     return converted;
 }
 
+Calibration samples_calibration(const ReadSlice& slice, const DescriptionRecord& record,
+                                const std::optional<Calibration>& given) {
+    if (given) return *given;
+    if (slice.gray.kind == SampleKind::floating) return Calibration{1, 0};
+    if (!record.calibrated()) fail(slice.input_name, Failure::calibration_not_found);
+    return Calibration{record.lac_scale, record.lac_offset};
+}
+
 ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& record,
                             const RunParameters& run, ConversionBuffers& buffers) {
     const SampleKind kind = slice.gray.kind;
-    // Float samples are LAC values themselves (scale 1, offset 0); integer
-    // ones need the record's calibration. A calibration the run gives
-    // replaces either.
-    const bool floating = kind == SampleKind::floating;
-    if (!run.calibration && !floating && !record.calibrated()) {
-        fail(slice.input_name, Failure::calibration_not_found);
-    }
+    const Calibration samples = samples_calibration(slice, record, run.calibration);
     const std::optional<Rectangle> rectangle =
         crop_rectangle(static_cast<std::uint32_t>(slice.gray.width),
                        static_cast<std::uint32_t>(slice.gray.height), run.crop);
@@ -101,8 +107,6 @@ ConvertedSlice finish_slice(const ReadSlice& slice, const DescriptionRecord& rec
     converted.kind = kind;
     converted.width = rectangle->width;
     converted.height = rectangle->height;
-    const Calibration samples = run.calibration.value_or(
-        floating ? Calibration{1, 0} : Calibration{record.lac_scale, record.lac_offset});
     const WindowCalibration calibration{samples.lac_scale, samples.lac_offset, run.lac_min,
                                         run.window_scale};
     const std::optional<SampleView> view =

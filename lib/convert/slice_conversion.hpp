@@ -51,6 +51,13 @@ struct ConversionBuffers {
     QuantisationTable table;
 };
 
+// What calibrates a slice's samples: the calibration the run gives, else
+// scale 1 and offset 0 for float samples (they are LAC values themselves),
+// else fields 3 and 4 of `record` (which already holds this slice's
+// fields). Throws SliceError when the record has none.
+Calibration samples_calibration(const ReadSlice& slice, const DescriptionRecord& record,
+                                const std::optional<Calibration>& given);
+
 // Checks the calibration (of `record`, which already holds this slice's
 // fields) and the crop rectangle, quantises, formats the output record and
 // lays out the 8-bit file. Throws SliceError; MemoryShortage when the 8-bit

@@ -26,10 +26,16 @@ SampleCounts::Counts& SampleCounts::counts_for(const Calibration& calibration) {
 }
 
 void SampleCounts::merge(const SampleCounts& other) {
+    if (counts_.empty()) type_ = other.type_;
     for (const auto& [key, counts] : other.counts_) {
         Counts& mine = counts_for(calibration_of_key(key));
         for (std::size_t v = 0; v < mine.size(); ++v) mine[v] += (*counts)[v];
     }
+}
+
+void FloatCounts::merge(const FloatCounts& other) noexcept {
+    for (std::size_t b = 0; b < bins.size(); ++b) bins[b] += other.bins[b];
+    nan += other.nan;
 }
 
 ColumnRange circle_columns(std::uint32_t width, std::uint32_t height, std::uint32_t y) {
@@ -64,30 +70,47 @@ void count_samples(SampleCounts& counts, const RowTable& rows, const Calibration
     }
 }
 
-LacDistribution::LacDistribution(const SampleCounts& counts) {
+namespace {
+
+std::vector<std::pair<double, std::uint64_t>> values_of(const SampleCounts& counts,
+                                                        std::uint64_t& samples) {
+    std::vector<std::pair<double, std::uint64_t>> values;
     for (const auto& [key, bins] : counts.all()) {
         const Calibration calibration = SampleCounts::calibration_of_key(key);
         for (std::uint32_t v = 0; v < bins->size(); ++v) {
             const std::uint64_t n = (*bins)[v];
             if (n == 0) continue;
-            samples_ += n;
-            const double lac = sample_lac(static_cast<std::uint16_t>(v), calibration);
-            if (std::isnan(lac)) continue;
-            measured_ += n;
-            values_.emplace_back(lac, n);
+            samples += n;
+            values.emplace_back(
+                counts.sample_of_bin(v) / calibration.lac_scale + double{calibration.lac_offset},
+                n);
         }
     }
-    std::sort(values_.begin(), values_.end());
+    return values;
+}
+
+}  // namespace
+
+LacDistribution::LacDistribution(const SampleCounts& counts) {
+    std::uint64_t samples = 0;
+    auto values = values_of(counts, samples);
+    *this = LacDistribution(std::move(values), samples);
+}
+
+LacDistribution::LacDistribution(std::vector<std::pair<double, std::uint64_t>> values,
+                                 std::uint64_t samples)
+    : samples_(samples) {
+    std::erase_if(values, [](const auto& value) { return std::isnan(value.first); });
+    std::sort(values.begin(), values.end());
     // One entry per value (several calibrations may give the same LAC).
-    std::vector<std::pair<double, std::uint64_t>> merged;
-    for (const auto& value : values_) {
-        if (!merged.empty() && merged.back().first == value.first) {
-            merged.back().second += value.second;
+    for (const auto& value : values) {
+        measured_ += value.second;
+        if (!values_.empty() && values_.back().first == value.first) {
+            values_.back().second += value.second;
         } else {
-            merged.push_back(value);
+            values_.push_back(value);
         }
     }
-    values_ = std::move(merged);
     std::uint64_t running = 0;
     for (const auto& value : values_) cumulative_.push_back(running += value.second);
 }
@@ -112,7 +135,7 @@ Saturation saturation(const SampleCounts& counts, double lac_min, double lac_max
         for (std::uint32_t v = 0; v < bins->size(); ++v) {
             const std::uint64_t n = (*bins)[v];
             if (n == 0) continue;
-            const std::uint8_t byte = quantise_sample(static_cast<std::uint16_t>(v), window);
+            const std::uint8_t byte = quantise_value(counts.sample_of_bin(v), window);
             if (byte == 0) result.to_black += n;
             if (byte == 255) result.to_white += n;
         }

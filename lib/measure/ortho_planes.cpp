@@ -10,16 +10,17 @@
 
 namespace slabtone {
 
-std::optional<std::pair<std::uint32_t, std::uint32_t>> smallest_size(std::int64_t first,
-                                                                     std::int64_t last,
-                                                                     const std::string& folder) {
+std::optional<std::pair<std::uint32_t, std::uint32_t>> smallest_size(
+    std::int64_t first, std::int64_t last, const std::string& folder,
+    const std::string& input_pattern) {
     if (first > last) return std::nullopt;
-    const StackFolder stack(folder);
+    const StackFolder stack(folder, slice_names_of(input_pattern, {}));
     std::pair<std::uint32_t, std::uint32_t> smallest{UINT32_MAX, UINT32_MAX};
     for (std::int64_t slice = first; slice <= last; ++slice) {
-        const std::string name = stack.path_of(input_name(slice));
+        const std::string name = stack.input_path(slice);
         if (!is_regular_file(name)) return std::nullopt;
-        const std::optional<SliceShape> shape = probe_gray_tiff(name);
+        const std::optional<SliceShape> shape =
+            input_pattern.empty() ? probe_gray_tiff(name) : probe_open_tiff(name);
         if (!shape) return std::nullopt;
         smallest.first = std::min(smallest.first, shape->width);
         smallest.second = std::min(smallest.second, shape->height);

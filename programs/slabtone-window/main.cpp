@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <optional>
+#include <string>
 
 #include "cli/sole_option.hpp"
 #include "slabtone-window/histogram_svg.hpp"
@@ -39,7 +41,8 @@ StackMeasurement measure(const MeasureRequest& request) {
     try {
         StackMeasurement measured = measure_range(request, [&](std::int64_t slice) {
             if (!show_progress) return;
-            std::fprintf(stderr, "%s (%lld of %lld)\r", input_name(slice).c_str(),
+            std::fprintf(stderr, "%s (%lld of %lld)\r",
+                         input_name(slice, request.input_pattern).c_str(),
                          static_cast<long long>(slice - first + 1),
                          static_cast<long long>(last - first + 1));
         });
@@ -51,39 +54,59 @@ StackMeasurement measure(const MeasureRequest& request) {
     }
 }
 
-int report(const WindowParameters& parameters, const StackMeasurement& measured) {
+// A LAC value of the report: "%.6f", or the shortest form that reads back
+// as the same double when the window is printed so.
+std::string lac_text(double value, bool shortest) {
+    if (shortest) return shortest_text(value);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    return text;
+}
+
+int report(const WindowParameters& parameters, const MeasureRequest& request,
+           const StackMeasurement& measured) {
     const SampleCounts& counts = measured.counts;
     const std::int64_t slices = parameters.sta_ly <= parameters.dst_ly
                                     ? std::int64_t{parameters.dst_ly} - parameters.sta_ly + 1
                                     : 0;
-    const LacDistribution distribution(counts);
+    // The window as slabtone will read it back from the command.
+    ProposedWindow window;
+    std::optional<SliceError> empty;
+    try {
+        window = propose_window(request, measured, parameters.low, parameters.high);
+    } catch (const SliceError& error) {
+        // A slice's error stops the run; the range's own (no sample with a
+        // LAC value) comes after the counts.
+        if (error.file_name() != "slabtone-window") throw;
+        empty = error;
+    }
     std::printf("slices read: %lld\n", static_cast<long long>(slices));
+    const std::uint64_t samples =
+        empty ? (measured.floats ? drawn_distribution(measured, window).samples()
+                                 : LacDistribution(counts).samples())
+              : window.samples;
     if (parameters.inside_circle) {
         // Everything below describes this population only.
         std::printf("samples inside the reconstruction circles: %llu\n",
-                    static_cast<unsigned long long>(distribution.samples()));
+                    static_cast<unsigned long long>(samples));
     } else {
-        std::printf("samples read: %llu\n",
-                    static_cast<unsigned long long>(distribution.samples()));
+        std::printf("samples read: %llu\n", static_cast<unsigned long long>(samples));
     }
-    // The window as slabtone will read it back from the command.
-    ProposedWindow window;
-    try {
-        window = propose_window(distribution, counts, parameters.sta_ly, parameters.dst_ly,
-                                parameters.low, parameters.high);
-    } catch (const SliceError& error) {  // no sample with a LAC value
-        std::fprintf(stderr, "%s\n", error.what());
+    if (empty) {  // no sample with a LAC value
+        std::fprintf(stderr, "%s\n", empty->what());
         return 1;
     }
-    std::printf("minimum LAC: %.6f\n", distribution.minimum());
-    std::printf("%g%% LAC: %.6f\n", parameters.low, window.low_lac);
-    std::printf("median LAC: %.6f\n", distribution.percentile(50));
-    std::printf("%g%% LAC: %.6f\n", parameters.high, window.high_lac);
-    std::printf("maximum LAC: %.6f\n", distribution.maximum());
-    const double total = static_cast<double>(distribution.samples());
+    const bool shortest = window.shortest;
+    std::printf("minimum LAC: %s\n", lac_text(window.minimum, shortest).c_str());
+    std::printf("%g%% LAC: %s\n", parameters.low, lac_text(window.low_lac, shortest).c_str());
+    std::printf("median LAC: %s\n", lac_text(window.median, shortest).c_str());
+    std::printf("%g%% LAC: %s\n", parameters.high, lac_text(window.high_lac, shortest).c_str());
+    std::printf("maximum LAC: %s\n", lac_text(window.maximum, shortest).c_str());
+    const double total = static_cast<double>(window.samples);
     std::printf("converted to 0: %.3f%% of samples\n", 100.0 * window.saturated.to_black / total);
     std::printf("converted to 255: %.3f%% of samples\n", 100.0 * window.saturated.to_white / total);
 
+    const LacDistribution distribution = drawn_distribution(measured, window);
     if (parameters.svg_path) {
         store_file(*parameters.svg_path,
                    histogram_svg(distribution, window.lac_min, window.lac_max));
@@ -113,10 +136,12 @@ int report(const WindowParameters& parameters, const StackMeasurement& measured)
 int main(int argc, char** argv) {
     settle_process_memory();
     remove_temporary_file_on_interrupt();
-    if (auto status = answer_sole_option(argc, argv, kWindowUsage)) return *status;
-    std::optional<WindowParameters> parameters = parse_window_command_line(argc, argv);
+    if (auto status = answer_sole_option(argc, argv, window_help_text())) return *status;
+    std::string fault;
+    std::optional<WindowParameters> parameters = parse_window_command_line(argc, argv, &fault);
     if (!parameters) {
-        std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stderr);
+        if (fault.empty()) fault = kWindowUsage;
+        std::fwrite(fault.data(), 1, fault.size(), stderr);
         return 1;
     }
     try {
@@ -125,10 +150,13 @@ int main(int argc, char** argv) {
         request.last = parameters->dst_ly;
         request.inside_circle = parameters->inside_circle;
         request.show = parameters->show;
+        request.input_pattern = parameters->stack.input_pattern;
+        request.calibration = parameters->stack.calibration;
         // The planes' place comes from the slices' headers, before the
         // measurement.
         if (parameters->html_path) {
-            if (const auto smallest = smallest_size(request.first, request.last)) {
+            if (const auto smallest =
+                    smallest_size(request.first, request.last, {}, request.input_pattern)) {
                 request.planes = plane_geometry(request.first, request.last, *smallest,
                                                 parameters->plane, plane_slice_limit());
                 if (!request.planes && parameters->plane) {
@@ -138,7 +166,7 @@ int main(int argc, char** argv) {
                 }
             }
         }
-        return report(*parameters, measure(request));
+        return report(*parameters, request, measure(request));
     } catch (const SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cli/stack_options.hpp"
 #include "slabtone/slabtone.hpp"
 
 namespace slabtone {
@@ -43,11 +44,29 @@ std::optional<std::vector<std::int64_t>> slice_list(const char* text) {
 
 }  // namespace
 
-std::optional<WindowParameters> parse_window_command_line(int argc, const char* const* argv) {
+std::string window_help_text() {
+    std::string text(kWindowUsage);
+    text += "options for stacks named or calibrated otherwise:\n";
+    text += kStackOptionsHelp;
+    text += kPatternHelp;
+    return text;
+}
+
+std::optional<WindowParameters> parse_window_command_line(int argc, const char* const* argv,
+                                                          std::string* fault) {
     WindowParameters parameters;
     std::vector<const char*> positional;
     std::optional<std::vector<std::int64_t>> show;
+    StackOptionReader stack("slabtone-window", false);
     for (int i = 1; i < argc; ++i) {
+        if (int next = i; stack.take(argc, argv, next)) {
+            if (stack.fault()) {
+                if (fault != nullptr) *fault = *stack.fault();
+                return std::nullopt;
+            }
+            i = next - 1;
+            continue;
+        }
         if (std::strcmp(argv[i], "--inside-circle") == 0) {
             if (parameters.inside_circle) return std::nullopt;
             parameters.inside_circle = true;
@@ -92,6 +111,7 @@ std::optional<WindowParameters> parse_window_command_line(int argc, const char* 
         parameters.low = *low;
         parameters.high = *high;
     }
+    parameters.stack = stack.options();
     const std::int64_t first = parameters.sta_ly;
     const std::int64_t last = parameters.dst_ly;
     // The slices to show go on the page: without one, asking for them is a

@@ -1,5 +1,6 @@
 // slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] [--show a,b,...]
-//                 [--plane X,Y] [--inside-circle]
+//                 [--plane X,Y] [--inside-circle] [--input PATTERN]
+//                 [--calibration SCALE OFFSET]
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,17 @@
 #include <utility>
 #include <vector>
 
+#include "cli/stack_options.hpp"
+
 namespace slabtone {
 
 inline constexpr std::string_view kWindowUsage =
     "usage : slabtone-window sta_ly dst_ly [low high] [--svg FILE] [--html FILE] "
     "[--show a,b,...] [--plane X,Y] [--inside-circle]\n";
+
+// What --help prints: the usage, then the options that name and calibrate
+// a stack.
+std::string window_help_text();
 
 struct WindowParameters {
     std::int32_t sta_ly = 0;
@@ -30,6 +37,8 @@ struct WindowParameters {
     // Where the page's two planes across the slices cut them (column X,
     // row Y); by default the middle of the smallest slice.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> plane;
+    // --input and --calibration.
+    StackOptions stack;
 };
 
 // The parameters, or nullopt for a wrong argument count, a percentage that
@@ -37,7 +46,9 @@ struct WindowParameters {
 // a slice to show that is not a whole number inside the range, or slices
 // to show without a page to show them on. Slice
 // numbers are read as slabtone reads them (atoi); a percentage must be a
-// number and nothing else.
-std::optional<WindowParameters> parse_window_command_line(int argc, const char* const* argv);
+// number and nothing else. A wrong --input or --calibration also gives
+// nullopt, with the line to print in `fault` instead of the usage.
+std::optional<WindowParameters> parse_window_command_line(int argc, const char* const* argv,
+                                                          std::string* fault = nullptr);
 
 }  // namespace slabtone
