@@ -369,3 +369,55 @@ TEST(ProgramUnderLimits, OneCoreAndEveryCoreEndAlikeUnderAnyOpenFileLimit) {
 
 }  // namespace
 }  // namespace slabtone::test
+
+namespace slabtone::test {
+namespace {
+
+// slabtone-window reads a float slice that is a pipe once: its second pass
+// takes the values kept from the first.
+TEST(PipeFloatSlice, TheSecondPassKeepsWhatThePipeGave) {
+    TempFolder folder;
+    for (int slice = 1; slice <= 3; ++slice) {
+        LibtiffTypedImage image;
+        image.width = 64;
+        image.height = 48;
+        std::vector<float> values(std::size_t{image.width} * image.height);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] = static_cast<float>((i * 7919 + slice * 104729) % 10007) * 1e-5f - 0.01f;
+        }
+        image.samples.resize(values.size() * sizeof(float));
+        std::memcpy(image.samples.data(), values.data(), image.samples.size());
+        write_typed_with_libtiff(folder.file("f" + std::to_string(slice) + ".tif"), image);
+    }
+    MeasureRequest request;
+    request.first = 1;
+    request.last = 3;
+    request.folder = folder.path();
+    request.input_pattern = "f%d.tif";
+    const ProposedWindow plain = propose_window(request, measure_range(request), 1, 99);
+
+    const std::string pipe = folder.file("f2.tif");
+    const Bytes bytes = read_file(pipe);
+    fs::remove(pipe);
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    std::thread feeder = feed_once(pipe, bytes, done);
+    std::optional<ProposedWindow> piped;
+    try {
+        const StackMeasurement measured = measure_range(request);
+        EXPECT_EQ(measured.kept.size(), 1u);
+        piped = propose_window(request, measured, 1, 99);
+    } catch (const SliceError& error) {
+        ADD_FAILURE() << error.what();
+    }
+    done = true;
+    feeder.join();
+    ASSERT_TRUE(piped);
+    EXPECT_EQ(piped->command, plain.command);
+    EXPECT_EQ(piped->median, plain.median);
+    EXPECT_EQ(piped->saturated.to_black, plain.saturated.to_black);
+    EXPECT_EQ(piped->saturated.to_white, plain.saturated.to_white);
+}
+
+}  // namespace
+}  // namespace slabtone::test
