@@ -551,6 +551,134 @@ class LargeSlicesTest(unittest.TestCase):
                 self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
 
+def write_float_tiff(path, values, width, height, description, kind="f"):
+    """An uncompressed slice of 32-bit floats (SampleFormat 3), or with kind "h" of signed
+    16-bit samples (SampleFormat 2), in one strip."""
+    strip = struct.pack("<%d%s" % (len(values), kind), *values)
+    text = description.encode("latin-1") + b"\0"
+    bits, sample_format = (32, 3) if kind == "f" else (16, 2)
+    entries = [(256, 4, 1, width), (257, 4, 1, height), (258, 3, 1, bits), (259, 3, 1, 1),
+               (262, 3, 1, 1), (270, 2, len(text), 8 + len(strip)), (273, 4, 1, 8),
+               (277, 3, 1, 1), (278, 4, 1, height), (279, 4, 1, len(strip)),
+               (339, 3, 1, sample_format)]
+    data = strip + text + (b"\0" if len(text) % 2 else b"")
+    ifd = struct.pack("<H", len(entries))
+    for tag, kind, count, value in entries:
+        field = struct.pack("<HI", value, 0)[:4] if kind == 3 else struct.pack("<I", value)
+        ifd += struct.pack("<HHI", tag, kind, count) + field
+    ifd += struct.pack("<I", 0)
+    with open(path, "wb") as out:
+        out.write(b"II" + struct.pack("<HI", 42, 8 + len(data)) + data + ifd)
+
+
+class FloatStackPageTest(unittest.TestCase):
+    """A float32 stack as tomopy writes it (recon_00000.tiff, ..., a JSON
+    description), NaN and infinities among its values: the page shows the
+    report's window and command in the shortest form, its previews equal
+    the files that command writes, and its shares are the report's for the
+    proposed window and an estimate ("about") for any other."""
+
+    WIDTH, HEIGHT = 300, 200
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="slabtone-page-float-")
+        for n in (0, 1, 2):
+            rng = random.Random(n)
+            values = []
+            for y in range(cls.HEIGHT):
+                for x in range(cls.WIDTH):
+                    r = math.hypot(x - cls.WIDTH / 2, y - cls.HEIGHT / 2) / cls.HEIGHT
+                    values.append(float32((0.02 if r < 0.4 else 0.0) + rng.gauss(0, 0.004)))
+            values[0:3] = [float("nan"), float("-inf"), float("inf")]
+            write_float_tiff(os.path.join(cls.folder, "recon_%05d.tiff" % n), values, cls.WIDTH,
+                             cls.HEIGHT, '{"shape": [%d, %d]}' % (cls.HEIGHT, cls.WIDTH))
+        report = subprocess.run(
+            [ARGS.window, "--input", "recon_%05d.tiff", "0", "2", "--html", "page.html"],
+            cwd=cls.folder, capture_output=True, text=True, check=True)
+        cls.report = report.stdout.splitlines()
+        cls.driver = chromium(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def test_page_shows_the_exact_window_and_the_slices_as_written(self):
+        command = self.report[-1]
+        self.assertTrue(command.startswith("slabtone --input recon_%05d.tiff 0 2 "), command)
+        self.assertEqual(self.report[2], "minimum LAC: -inf")
+        self.driver.get("file://" + os.path.join(self.folder, "page.html"))
+        lac_min, lac_max = command.split()[-2:]
+        WindowPageTest.wait_applied(self, "%s %s" % (lac_min, lac_max))
+        self.assertEqual(self.driver.find_element(By.ID, "command").text, command)
+        shares = [line.split(": ")[1].split("%")[0] + "%" for line in self.report
+                  if line.startswith("converted to")]
+        self.assertEqual([self.driver.find_element(By.ID, i).text for i in ("to-zero", "to-255")],
+                         shares)
+        subprocess.run(["/bin/sh", "-c", command.replace("slabtone", ARGS.slabtone, 1)],
+                       cwd=self.folder, capture_output=True, check=True)
+        for n in (0, 1, 2):
+            _, columns, rows, page = WindowPageTest.canvas_pixels(
+                self, 'canvas.preview[data-slice="%d"]' % n)
+            width, height, written = read_ro(os.path.join(self.folder, "ro%04d.tif" % n))
+            self.assertEqual((columns, rows), (width, height))
+            self.assertEqual(page, written, "slice %d" % n)
+        # The shortest form, as the report prints it.
+        for text in self.report[2:7]:
+            value = text.split(": ")[1]
+            self.assertEqual(self.driver.execute_script(
+                "return slabtone.shortestText(slabtone.parseC(arguments[0]))", value), value)
+        # As std::to_chars writes them: the shorter notation, fixed on a tie.
+        for value, text in [(1e-7, "1e-07"), (0.0001, "1e-04"), (0.001, "0.001"),
+                            (1e22, "1e+22"), (100000.0, "1e+05"), (123456.0, "123456"),
+                            (-0.0, "-0"), (float32(0.000412), "0.00041199999395757914")]:
+            self.assertEqual(self.driver.execute_script(
+                "return slabtone.shortestText(arguments[0])", value), text)
+        WindowPageTest.type_window(self, "0.001", "0.03")
+        WindowPageTest.wait_applied(self, "0.001 0.03")
+        self.assertTrue(self.driver.find_element(By.ID, "to-zero").text.startswith("about "))
+        if ARGS.screenshots:
+            os.makedirs(ARGS.screenshots, exist_ok=True)
+            self.driver.save_screenshot(os.path.join(ARGS.screenshots, "float-stack.png"))
+
+
+class SignedStackPageTest(unittest.TestCase):
+    """A lab scanner's signed 16-bit slices without a record, through
+    --calibration: the page takes each sample with its sign."""
+
+    def test_previews_and_readout_take_the_sign(self):
+        folder = tempfile.mkdtemp(prefix="slabtone-page-signed-")
+        driver = chromium(folder)
+        try:
+            width, height = 64, 48
+            for n in (1, 2):
+                values = [((x * 977 + y * 131 + n * 71) % 4001) - 2000
+                          for y in range(height) for x in range(width)]
+                values[0:2] = [-32768, 32767]
+                write_float_tiff(os.path.join(folder, "lab%d.tif" % n), values, width, height,
+                                 "scanner", kind="h")
+            report = subprocess.run(
+                [ARGS.window, "1", "2", "--input", "lab%d.tif", "--calibration", "1000", "0",
+                 "--html", "page.html"], cwd=folder, capture_output=True, text=True, check=True)
+            command = report.stdout.splitlines()[-1]
+            self.assertTrue(command.startswith("slabtone --input lab%d.tif --calibration 1000 0 "
+                                               "1 2 -1.9"), command)
+            driver.get("file://" + os.path.join(folder, "page.html"))
+            self.driver = driver
+            WindowPageTest.wait_applied(self, " ".join(command.split()[-2:]))
+            self.assertEqual(driver.find_element(By.ID, "command").text, command)
+            subprocess.run(["/bin/sh", "-c", command.replace("slabtone", ARGS.slabtone, 1)],
+                           cwd=folder, capture_output=True, check=True)
+            for n in (1, 2):
+                _, _, _, page = WindowPageTest.canvas_pixels(
+                    self, 'canvas.preview[data-slice="%d"]' % n)
+                self.assertEqual(page, read_ro(os.path.join(folder, "ro%04d.tif" % n))[2])
+        finally:
+            driver.quit()
+            shutil.rmtree(folder, ignore_errors=True)
+
+
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--window", required=True)

@@ -368,6 +368,7 @@ struct PreviewSlice {
     float lac_offset = 0;
     std::optional<std::string> description;
     std::vector<std::uint16_t> samples;  // columns * rows, row after row
+    std::vector<float> values;           // the same, of a float slice (samples empty)
 };
 
 // The step of the samples shown: the longer side in at most kLongestSide.
@@ -493,6 +494,9 @@ struct ProposedWindow {
     double lac_max = 0;
     Saturation saturated;  // of all samples, under [lac_min, lac_max]
     std::string command;   // "slabtone 1 8 -0.090600 3.196900"
+    // The command's options ("--input 'my %d.tif' --calibration 1 0.5"), or
+    // empty.
+    std::string options;
 };
 
 // Throws SliceError("slabtone-window", "no sample with a LAC value in the

@@ -11,7 +11,11 @@
 
 namespace slabtone {
 
-PreviewSlice preview_of(std::int64_t slice, const RowTable& rows, const Calibration& calibration,
+// Of a slice of 16-bit samples (their bits, for signed ones), or with
+// `floats` of float samples (into PreviewSlice::values). `width` is the
+// slice's width in samples.
+PreviewSlice preview_of(std::int64_t slice, const RowTable& rows, std::uint32_t width, bool floats,
+                        const Calibration& calibration,
                         const std::optional<std::string>& description);
 
 }  // namespace slabtone

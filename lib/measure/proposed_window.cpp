@@ -50,17 +50,15 @@ std::string shell_word(std::string_view word) {
     return quoted + "'";
 }
 
-std::string command_of(const MeasureRequest& request, const ProposedWindow& window) {
-    std::string command = "slabtone ";
-    if (!request.input_pattern.empty()) {
-        command += "--input " + shell_word(request.input_pattern) + " ";
-    }
+std::string options_of(const MeasureRequest& request) {
+    std::string options;
+    if (!request.input_pattern.empty()) options = "--input " + shell_word(request.input_pattern);
     if (request.calibration) {
-        command += "--calibration " + shortest_text(request.calibration->lac_scale) + " " +
-                   shortest_text(request.calibration->lac_offset) + " ";
+        if (!options.empty()) options += ' ';
+        options += "--calibration " + shortest_text(request.calibration->lac_scale) + " " +
+                   shortest_text(request.calibration->lac_offset);
     }
-    return command + std::to_string(request.first) + " " + std::to_string(request.last) + " " +
-           window.lac_min_text + " " + window.lac_max_text;
+    return options;
 }
 
 // Fills in the texts, the window read back and the command.
@@ -69,7 +67,10 @@ void settle_texts(ProposedWindow& window, const MeasureRequest& request) {
     window.lac_max_text = command_number(window.high_lac, window.shortest);
     window.lac_min = double_from_text(window.lac_min_text.c_str());
     window.lac_max = double_from_text(window.lac_max_text.c_str());
-    window.command = command_of(request, window);
+    window.options = options_of(request);
+    window.command = "slabtone " + (window.options.empty() ? "" : window.options + " ") +
+                     std::to_string(request.first) + " " + std::to_string(request.last) + " " +
+                     window.lac_min_text + " " + window.lac_max_text;
 }
 
 // The 0-based rank of the percentile p among `measured` values: nearest

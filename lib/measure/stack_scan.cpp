@@ -87,6 +87,7 @@ class CountingJob {
                     for_each_float(rows, measured.width, measured.height, request_.inside_circle,
                                    [&](float value) { measured.kept.push_back(value); });
                 }
+                take_preview(measured, slice, calibration);
                 return measured;
             }
             measured.counts.set_sample_type(type_of(gray.kind));
@@ -97,10 +98,7 @@ class CountingJob {
                     cut_planes(*planes, rows, calibration.lac_scale, calibration.lac_offset);
                 measured.cut_missing = !measured.cut;
             }
-            const auto& show = request_.show;
-            if (std::find(show.begin(), show.end(), slice.number) != show.end()) {
-                measured.preview = preview_of(slice.number, rows, calibration, gray.description);
-            }
+            take_preview(measured, slice, calibration);
         } catch (const std::bad_alloc&) {
             fail_for_memory(slice.input_name, Failure::cell_allocation);
         }
@@ -109,6 +107,15 @@ class CountingJob {
     void release_memory() {}
 
   private:
+    void take_preview(MeasuredSlice& measured, const ReadSlice& slice,
+                      const Calibration& calibration) const {
+        const auto& show = request_.show;
+        if (std::find(show.begin(), show.end(), slice.number) == show.end()) return;
+        measured.preview = preview_of(slice.number, slice.gray.rows, measured.width,
+                                      slice.gray.kind == SampleKind::floating, calibration,
+                                      slice.gray.description);
+    }
+
     const MeasureRequest& request_;
     const StackFolder& folder_;
 };

@@ -125,6 +125,12 @@ int report(const WindowParameters& parameters, const MeasureRequest& request,
         page.smallest = measured.smallest;
         page.inside_circle = parameters.inside_circle;
         page.planes = measured.planes ? &*measured.planes : nullptr;
+        page.sample_type = measured.sample_type;
+        page.floats = measured.floats.get();
+        page.float_calibration = measured.float_calibration;
+        page.shortest = window.shortest;
+        page.options = window.options;
+        page.proposed_saturated = window.saturated;
         store_file(*parameters.html_path, window_page(page));
     }
     std::printf("%s\n", window.command.c_str());

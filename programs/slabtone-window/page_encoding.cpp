@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace slabtone {
 
@@ -53,6 +54,16 @@ void append_samples(std::string& out, const std::vector<std::uint16_t>& samples)
     for (std::size_t i = 0; i < samples.size(); ++i) {
         bytes[2 * i] = static_cast<std::uint8_t>(samples[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<std::uint8_t>(samples[i] >> 8);
+    }
+    append_base64(out, bytes);
+}
+
+void append_float_samples(std::string& out, const std::vector<float>& values) {
+    std::vector<std::uint8_t> bytes(values.size() * 4);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &values[i], sizeof bits);
+        for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<std::uint8_t>(bits >> (8 * b));
     }
     append_base64(out, bytes);
 }

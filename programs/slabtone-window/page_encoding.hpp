@@ -28,6 +28,9 @@ void append_bins(std::string& out, const SampleCounts::Counts& counts);
 // 16-bit samples, little-endian, in base64.
 void append_samples(std::string& out, const std::vector<std::uint16_t>& samples);
 
+// 32-bit floats, little-endian, in base64.
+void append_float_samples(std::string& out, const std::vector<float>& values);
+
 // A double with enough digits to read back exactly ("%.17g"); "inf" and
 // "nan" as the C library writes them.
 std::string exact_number(double value);

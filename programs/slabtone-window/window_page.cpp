@@ -57,9 +57,25 @@ void write_data(std::string& out, const WindowPage& page) {
     json.key("lacmin").string(page.lac_min_text).key("lacmax").string(page.lac_max_text);
     json.key("low").number_text(exact_number(page.low));
     json.key("high").number_text(exact_number(page.high));
+    json.key("toZero").integer(static_cast<std::int64_t>(page.proposed_saturated.to_black));
+    json.key("to255").integer(static_cast<std::int64_t>(page.proposed_saturated.to_white));
     json.end_object();
     json.key("insideCircle").boolean(page.inside_circle);
+    json.key("sampleType")
+        .string(page.sample_type == SampleType::float32 ? "float32"
+                : page.sample_type == SampleType::int16 ? "int16"
+                                                        : "uint16");
+    json.key("shortest").boolean(page.shortest);
+    json.key("options").string(page.options);
     json.key("calibrations").begin_array();
+    if (page.floats != nullptr) {
+        // One calibration; the values are the bins' (floatBins).
+        json.begin_object();
+        json.key("lac_scale").string(exact_number(page.float_calibration.lac_scale));
+        json.key("lac_offset").string(exact_number(page.float_calibration.lac_offset));
+        json.key("bins").string("");
+        json.end_object();
+    }
     for (const auto& entry : page.counts->all()) {
         const Calibration calibration = SampleCounts::calibration_of_key(entry.first);
         const SampleCounts::Counts& counts = *entry.second;
@@ -70,6 +86,12 @@ void write_data(std::string& out, const WindowPage& page) {
         json.end_object();
     }
     json.end_array();
+    if (page.floats != nullptr) {
+        json.key("floatBins").plain_string([&](std::string& text) {
+            append_bins(text, page.floats->bins);
+        });
+        json.key("floatNaN").integer(static_cast<std::int64_t>(page.floats->nan));
+    }
     json.key("previews").begin_array();
     for (const PreviewSlice& p : page.previews) {
         json.begin_object();
@@ -85,8 +107,13 @@ void write_data(std::string& out, const WindowPage& page) {
         } else {
             json.null();
         }
-        json.key("samples").plain_string(
-            [&](std::string& text) { append_samples(text, p.samples); });
+        json.key("samples").plain_string([&](std::string& text) {
+            if (p.values.empty()) {
+                append_samples(text, p.samples);
+            } else {
+                append_float_samples(text, p.values);
+            }
+        });
         json.end_object();
     }
     json.end_array();
@@ -120,7 +147,10 @@ std::string window_page(const WindowPage& page) {
     // The page is written once into one buffer of about its size: the
     // samples and counts in base64 are most of it.
     std::size_t size = html.size() + style.size() + script.size() + 65536;
-    for (const PreviewSlice& p : page.previews) size += p.samples.size() * 8 / 3 + 1024;
+    for (const PreviewSlice& p : page.previews) {
+        size += (p.samples.size() * 2 + p.values.size() * 4) * 4 / 3 + 1024;
+    }
+    if (page.floats != nullptr) size += 18 * 65536;
     if (page.planes != nullptr) {
         size += (page.planes->xz.size() + page.planes->yz.size()) * 8 / 3 +
                 page.planes->slices.size() * 24 + 1024;

@@ -30,6 +30,17 @@ struct WindowPage {
     // reconstruction circle; the page draws the circles.
     bool inside_circle = false;
     const Planes* planes = nullptr;  // none when null
+    // A stack of signed samples counts their bits; a float stack has its
+    // values' bins (counts then empty), all under one calibration.
+    SampleType sample_type = SampleType::uint16;
+    const FloatCounts* floats = nullptr;
+    Calibration float_calibration{1, 0};
+    // LAC values in the shortest form that reads back (else "%f"), and the
+    // options the command holds.
+    bool shortest = false;
+    std::string options;
+    // The proposed window's exact counts of 0 and 255, as the report's.
+    Saturation proposed_saturated;
 };
 
 std::string window_page(const WindowPage& page);

@@ -44,10 +44,39 @@ function parseC(text) {
   return Number(text);
 }
 
+// The shortest text that reads back as x, as C++'s std::to_chars writes
+// it: the digits JavaScript finds shortest, in fixed or scientific
+// notation, whichever is shorter (fixed on a tie), the exponent with at
+// least two digits ("1e-07").
+function shortestText(x) {
+  if (Number.isNaN(x)) return "nan";
+  if (!Number.isFinite(x)) return x < 0 ? "-inf" : "inf";
+  if (x === 0) return Object.is(x, -0) ? "-0" : "0";
+  const [mantissa, exponentText] = x.toExponential().split("e");
+  const sign = x < 0 ? "-" : "";
+  const digits = mantissa.replace("-", "").replace(".", "");
+  const exponent = Number(exponentText);
+  const scientific =
+    sign + digits[0] + (digits.length > 1 ? "." + digits.slice(1) : "") + "e" +
+    (exponent < 0 ? "-" : "+") + String(Math.abs(exponent)).padStart(2, "0");
+  let fixed;
+  if (exponent >= digits.length - 1) fixed = digits + "0".repeat(exponent - digits.length + 1);
+  else if (exponent >= 0) fixed = digits.slice(0, exponent + 1) + "." + digits.slice(exponent + 1);
+  else fixed = "0." + "0".repeat(-exponent - 1) + digits;
+  fixed = sign + fixed;
+  return fixed.length <= scientific.length ? fixed : scientific;
+}
+
+// A LAC value as the report prints it: "%f", or the shortest text for a
+// stack named by --input or calibrated by --calibration.
+function lacText(x, shortest) {
+  return shortest ? shortestText(x) : formatFixed(x, 6);
+}
+
 // A window end as slabtone reads it from the command: the value printed
-// with "%f" and read back with atof.
-function windowEnd(x) {
-  const text = formatFixed(x, 6);
+// as the report prints it and read back with atof.
+function windowEnd(x, shortest = false) {
+  const text = lacText(x, shortest);
   return { text, value: parseC(text) };
 }
 

@@ -7,7 +7,9 @@ function cropText(c) {
 }
 
 function command() {
-  const words = ["slabtone", data.range[0], data.range[1], state.lacMin.text, state.lacMax.text];
+  const words = ["slabtone"];
+  if (data.options) words.push(data.options);
+  words.push(data.range[0], data.range[1], state.lacMin.text, state.lacMax.text);
   if (state.crop) words.push(cropText(state.crop));
   return words.join(" ");
 }
@@ -40,12 +42,13 @@ function showSample(view, where, calibration) {
     return;
   }
   const { i, j } = view.pointer;
-  const v = view.samples[j * view.columns + i];
+  const bits = view.samples[j * view.columns + i];
+  const v = floatStack ? bits : sampleValue(bits);
   const c = calibration(i, j);
   const lac = sampleLac(v, c.lacScale, c.lacOffset);
   const level = grey(v, c.lacScale, c.lacOffset, state.lacMin.value, windowScale());
   view.readout.textContent =
-    `${where(i, j)} · sample ${v} · LAC ${formatFixed(lac, 6)} · grey ${level}`;
+    `${where(i, j)} · sample ${v} · LAC ${lacText(lac, data.shortest)} · grey ${level}`;
 }
 
 function updateReadout(p) {
@@ -77,8 +80,8 @@ for (const [name, field] of Object.entries(fields)) {
 }
 
 $("proposed").addEventListener("click", () => {
-  state.lacMin = windowEnd(parseC(data.proposed.lacmin));
-  state.lacMax = windowEnd(parseC(data.proposed.lacmax));
+  state.lacMin = windowEnd(parseC(data.proposed.lacmin), data.shortest);
+  state.lacMax = windowEnd(parseC(data.proposed.lacmax), data.shortest);
   fitAxis();
   requestRedraw("axis");
   requestRedraw("window");

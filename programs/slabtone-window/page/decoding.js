@@ -3,6 +3,11 @@
 // sample's LAC for the histogram.
 
 const data = JSON.parse(document.getElementById("slabtone-data").textContent);
+const sampleType = data.sampleType || "uint16";
+const floatStack = sampleType === "float32";
+// The value of a 16-bit sample's bits: a signed stack's samples are
+// counted and carried by their bits.
+const sampleValue = sampleType === "int16" ? (v) => (v << 16) >> 16 : (v) => v;
 
 function bytesOf(base64) {
   const text = atob(base64);
@@ -34,16 +39,31 @@ function binsOf(base64) {
     values.push(value);
     counts.push(varint());
   }
-  return { values: Uint16Array.from(values), counts: Float64Array.from(counts) };
+  return { values: Float64Array.from(values, sampleValue), counts: Float64Array.from(counts) };
+}
+
+// A float stack's values come in 65536 bins by the high 16 bits of their
+// order key; each bin is drawn at its lowest value.
+function floatOfKey(key) {
+  word.setUint32(0, key >= 0x80000000 ? key - 0x80000000 : 0xffffffff - key);
+  return word.getFloat32(0);
+}
+function floatBinsOf(base64) {
+  const { values, counts } = binsOf(base64);
+  const lowest = values.map((bin) => floatOfKey(Math.max(bin * 65536, 0x007fffff)));
+  return { values: lowest, counts };
 }
 
 const calibrations = data.calibrations.map((c) => ({
   lacScale: parseC(c.lac_scale),
   lacOffset: Math.fround(parseC(c.lac_offset)),
-  ...binsOf(c.bins),
+  ...(floatStack ? floatBinsOf(data.floatBins) : binsOf(c.bins)),
 }));
 let totalSamples = 0;
 for (const c of calibrations) for (const n of c.counts) totalSamples += n;
+// A float stack's NaN values have no bin; they become 0.
+const floatNaN = data.floatNaN || 0;
+totalSamples += floatNaN;
 
 function samplesOf(base64) {
   const bytes = bytesOf(base64);
@@ -52,9 +72,17 @@ function samplesOf(base64) {
   return samples;
 }
 
+function floatsOf(base64) {
+  const bytes = bytesOf(base64);
+  const view = new DataView(bytes.buffer);
+  const values = new Float32Array(bytes.length >> 2);
+  for (let i = 0; i < values.length; i++) values[i] = view.getFloat32(4 * i, true);
+  return values;
+}
+
 const previews = data.previews.map((p) => ({
   ...p,
-  samples: samplesOf(p.samples),
+  samples: floatStack ? floatsOf(p.samples) : samplesOf(p.samples),
   calibration: calibrations[p.calibration],
 }));
 

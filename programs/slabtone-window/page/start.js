@@ -13,6 +13,7 @@ window.slabtone = {
   formatFixed,
   parseC,
   windowEnd,
+  shortestText,
   grey,
   state,
   stats,

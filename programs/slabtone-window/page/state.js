@@ -3,8 +3,8 @@
 // it, rebuilds the grey tables only when the window changed, and paints.
 
 const state = {
-  lacMin: windowEnd(parseC(data.proposed.lacmin)),
-  lacMax: windowEnd(parseC(data.proposed.lacmax)),
+  lacMin: windowEnd(parseC(data.proposed.lacmin), data.shortest),
+  lacMax: windowEnd(parseC(data.proposed.lacmax), data.shortest),
   crop: null, // {x1, y1, x2, y2}, full-resolution and inclusive
   refused: null, // a rectangle that does not lie inside every slice
   cropBefore: null, // the crop to go back to when a new one is refused
@@ -44,9 +44,9 @@ function redraw() {
     paintPreviews();
     paintPlanes();
     for (const plane of planes) updatePlaneReadout(plane);
-    const { toZero, to255 } = fractions();
-    $("to-zero").textContent = percent(toZero);
-    $("to-255").textContent = percent(to255);
+    const { toZero, to255, about } = fractions();
+    $("to-zero").textContent = about + percent(toZero);
+    $("to-255").textContent = about + percent(to255);
     for (const p of previews) updateReadout(p);
   }
   drawHistogram();
@@ -68,7 +68,7 @@ function redraw() {
 }
 
 function setWindowEnd(which, value) {
-  const end = windowEnd(value);
+  const end = windowEnd(value, data.shortest);
   if (which === "lacmin") state.lacMin = end;
   else state.lacMax = end;
   requestRedraw("window");

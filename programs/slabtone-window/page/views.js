@@ -170,10 +170,13 @@ function rebuildTables() {
   const scale = windowScale();
   const used = previews.map((p) => p.calibration);
   if (planeData) for (const i of planeData.calibrations) used.push(calibrations[i]);
+  if (floatStack) return; // each float converted on its own
   for (const c of used) {
     if (tables.has(c)) continue;
     const table = new Uint8Array(65536);
-    for (let v = 0; v < 65536; v++) table[v] = grey(v, c.lacScale, c.lacOffset, lacMin, scale);
+    for (let v = 0; v < 65536; v++) {
+      table[v] = grey(sampleValue(v), c.lacScale, c.lacOffset, lacMin, scale);
+    }
     tables.set(c, table);
   }
 }
@@ -194,17 +197,38 @@ function paintPlanes() {
 }
 
 function paintPreviews() {
+  const lacMin = state.lacMin.value;
+  const scale = windowScale();
   for (const p of previews) {
     const table = tables.get(p.calibration);
     const { samples, pixels } = p;
-    for (let i = 0; i < samples.length; i++) pixels[i] = pixelOf(table[samples[i]]);
+    if (floatStack) {
+      const c = p.calibration;
+      for (let i = 0; i < samples.length; i++) {
+        pixels[i] = pixelOf(grey(samples[i], c.lacScale, c.lacOffset, lacMin, scale));
+      }
+    } else {
+      for (let i = 0; i < samples.length; i++) pixels[i] = pixelOf(table[samples[i]]);
+    }
     p.context.putImageData(p.image, 0, 0);
   }
 }
 
 // The shares of all samples of the range that become 0 and 255, counted
-// as the report counts them.
+// as the report counts them; of a float stack, the report's for the
+// proposed window and else an estimate from its bins ("about").
 function fractions() {
+  if (floatStack) {
+    if (state.lacMin.text === data.proposed.lacmin && state.lacMax.text === data.proposed.lacmax) {
+      return { toZero: data.proposed.toZero, to255: data.proposed.to255, about: "" };
+    }
+    const { toZero, to255 } = binFractions();
+    return { toZero: toZero + floatNaN, to255, about: "about " };
+  }
+  return { ...binFractions(), about: "" };
+}
+
+function binFractions() {
   const lacMin = state.lacMin.value;
   const scale = windowScale();
   let toZero = 0;
