@@ -245,12 +245,21 @@ struct StackRequest {
 };
 
 // Reads the samples of every slice of the range (cropped when asked) into
-// one block. `place(width, height)` is called once, on the calling thread,
-// when the first slice is read; it returns where the (last - first + 1) *
-// height * width samples go, slice after slice. Every slice must have the
-// first one's size ("image size differs from the first slice." otherwise;
-// with a crop, only the cut must fit). Throws SliceError; nothing is placed
-// when the range is empty.
+// one block. `place(width, height, type)` is called once, on the calling
+// thread, when the first slice is read; it returns where the (last - first
+// + 1) * height * width samples of the type go, slice after slice (a null
+// result fails as memory that cannot be had). Every slice must have the
+// first one's type ("sample format differs from the first slice."
+// otherwise) and size ("image size differs from the first slice."; with a
+// crop, only the cut must fit). With an input pattern the slices are read
+// with the open reader (signed and float slices too), else strictly (every
+// slice uint16). Throws SliceError; nothing is placed when the range is
+// empty.
+void read_stack(
+    const StackRequest& request,
+    const std::function<void*(std::uint32_t width, std::uint32_t height, SampleType type)>& place);
+// The same for a stack of unsigned samples: a first slice of another type
+// fails ("unsupported sample format.").
 void read_stack(
     const StackRequest& request,
     const std::function<std::uint16_t*(std::uint32_t width, std::uint32_t height)>& place);

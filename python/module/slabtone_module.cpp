@@ -142,9 +142,9 @@ std::optional<slabtone::Calibration> calibration_of(
     return slabtone::Calibration{calibration->first, static_cast<float>(calibration->second)};
 }
 
-py::array_t<std::uint16_t> read_stack(int first, int last, const std::string& folder,
-                                      const std::optional<std::tuple<int, int, int, int>>& crop,
-                                      const std::string& pattern) {
+py::array read_stack(int first, int last, const std::string& folder,
+                     const std::optional<std::tuple<int, int, int, int>>& crop,
+                     const std::string& pattern) {
     slabtone::StackRequest request;
     request.first = first;
     request.last = last;
@@ -153,15 +153,28 @@ py::array_t<std::uint16_t> read_stack(int first, int last, const std::string& fo
     request.input_pattern = pattern;
     const auto slices =
         first <= last ? static_cast<py::ssize_t>(std::int64_t{last} - first + 1) : 0;
-    py::array_t<std::uint16_t> stack(std::vector<py::ssize_t>{slices, 0, 0});
+    py::array stack = py::array_t<std::uint16_t>(std::vector<py::ssize_t>{slices, 0, 0});
     {
         py::gil_scoped_release unlocked;
-        slabtone::read_stack(request, [&](std::uint32_t width, std::uint32_t height) {
-            py::gil_scoped_acquire locked;
-            stack = py::array_t<std::uint16_t>(std::vector<py::ssize_t>{
-                slices, static_cast<py::ssize_t>(height), static_cast<py::ssize_t>(width)});
-            return stack.mutable_data();
-        });
+        slabtone::read_stack(
+            request,
+            [&](std::uint32_t width, std::uint32_t height, slabtone::SampleType type) -> void* {
+                py::gil_scoped_acquire locked;
+                const std::vector<py::ssize_t> shape{slices, static_cast<py::ssize_t>(height),
+                                                     static_cast<py::ssize_t>(width)};
+                switch (type) {
+                    case slabtone::SampleType::int16:
+                        stack = py::array_t<std::int16_t>(shape);
+                        break;
+                    case slabtone::SampleType::float32:
+                        stack = py::array_t<float>(shape);
+                        break;
+                    default:
+                        stack = py::array_t<std::uint16_t>(shape);
+                        break;
+                }
+                return stack.mutable_data();
+            });
     }
     return stack;
 }
@@ -202,21 +215,26 @@ void convert(int first, int last, double lac_min, double lac_max,
 
 // What measure() returns, before the package wraps it.
 py::dict measure(int first, int last, double low, double high, const std::string& folder,
-                 bool inside_circle) {
+                 bool inside_circle, const std::string& pattern,
+                 const std::optional<std::pair<double, double>>& calibration) {
     slabtone::MeasureRequest request;
     request.first = first;
     request.last = last;
     request.folder = folder;
     request.inside_circle = inside_circle;
+    request.input_pattern = pattern;
+    request.calibration = calibration_of(calibration);
     std::optional<slabtone::LacDistribution> distribution;
     std::optional<slabtone::ProposedWindow> window;
     {
         py::gil_scoped_release unlocked;
         const slabtone::StackMeasurement measured = slabtone::measure_range(request);
-        distribution.emplace(measured.counts);
-        if (!distribution->empty()) {
-            window =
-                slabtone::propose_window(*distribution, measured.counts, first, last, low, high);
+        try {
+            window = slabtone::propose_window(request, measured, low, high);
+            distribution.emplace(slabtone::drawn_distribution(measured, *window));
+        } catch (const slabtone::SliceError& error) {
+            // The range's own error, not a slice's.
+            if (error.file_name() != "slabtone-window") throw;
         }
     }
     // Not a slice's fault: every slice was read, none gave a LAC value.
@@ -232,11 +250,11 @@ py::dict measure(int first, int last, double low, double high, const std::string
     py::dict result;
     result["lacmin"] = window->lac_min;
     result["lacmax"] = window->lac_max;
-    result["minimum"] = distribution->minimum();
-    result["median"] = distribution->percentile(50);
-    result["maximum"] = distribution->maximum();
-    result["samples"] = distribution->samples();
-    result["measured"] = distribution->measured();
+    result["minimum"] = window->minimum;
+    result["median"] = window->median;
+    result["maximum"] = window->maximum;
+    result["samples"] = window->samples;
+    result["measured"] = window->measured;
     result["to_black"] = window->saturated.to_black;
     result["to_white"] = window->saturated.to_white;
     result["command"] = window->command;
@@ -278,5 +296,6 @@ PYBIND11_MODULE(_slabtone, module) {
                py::arg("lac_max"), py::arg("crop"), py::arg("folder"), py::arg("progress"),
                py::arg("pattern"), py::arg("output_pattern"), py::arg("calibration"));
     module.def("measure", &measure, py::arg("first"), py::arg("last"), py::arg("low"),
-               py::arg("high"), py::arg("folder"), py::arg("inside_circle"));
+               py::arg("high"), py::arg("folder"), py::arg("inside_circle"), py::arg("pattern"),
+               py::arg("calibration"));
 }

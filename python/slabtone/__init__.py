@@ -166,17 +166,22 @@ def read(path: str, strict: bool = True) -> Slice:
 
 def read_stack(first: int, last: int, folder: str = ".", crop: Optional[Crop] = None,
                pattern: Optional[str] = None) -> numpy.ndarray:
-    """The samples of slices first..last of folder as one uint16 array
-    (slices, height, width), read on every core the memory allows.
+    """The samples of slices first..last of folder as one array (slices,
+    height, width), read on every core the memory allows: uint16 (as
+    slabtone reads rec%04d.tif), or with pattern in the slices' own type
+    (uint16, int16 for signed samples, float32 for floats); a slice of
+    another type than the first raises SliceError ("sample format differs
+    from the first slice.").
 
     crop is (x1, y1, x2, y2), zero-based and inclusive, cut from every
     slice. Without it every slice must have the first one's size: a slice
     of another raises SliceError naming it ("image size differs from the
     first slice."). An empty range (first > last) raises ValueError.
 
-    pattern names the slices instead of rec%04d.tif, as slabtone's --input
-    does: exactly one %d, %i, %0Nd or %Nd (N from 1 to 10), and %% for a
-    percent sign ("recon_%05d.tiff"); another text raises ValueError."""
+    pattern names the slices instead of rec%04d.tif and reads them as
+    slabtone's --input does (BigTIFF, signed and float samples, Deflate):
+    exactly one %d, %i, %0Nd or %Nd (N from 1 to 10), and %% for a percent
+    sign ("recon_%05d.tiff"); another text raises ValueError."""
     first, last = _range(first, last)
     return _slabtone.read_stack(first, last, _folder(folder), _crop(crop),
                                 _pattern(pattern, "pattern"))
@@ -270,17 +275,26 @@ class Measurement:
 
 
 def measure(first: int, last: int, low: float = 0.5, high: float = 99.5, folder: str = ".",
-            inside_circle: bool = False) -> Measurement:
+            inside_circle: bool = False, pattern: Optional[str] = None,
+            calibration: Optional[Tuple[float, float]] = None) -> Measurement:
     """Measures the LAC distribution of slices first..last of folder, read
     and calibrated as slabtone reads them, and proposes the window from the
     low and high percentiles (0 <= low < high <= 100), as slabtone-window
     does. With inside_circle, only the samples inside each slice's
     reconstruction circle count. Raises SliceError for the first slice that
     cannot be read or has no calibration, and ValueError for an empty range
-    (first > last) or one with no sample that has a LAC value."""
+    (first > last) or one with no sample that has a LAC value.
+
+    pattern and calibration as convert's: slices named otherwise (read as
+    slabtone's --input reads them; float slices are LAC values) and a
+    calibration instead of the records'; the command then holds them, and
+    its values are in the shortest form that reads back exactly. Of a float
+    stack, histogram() has one value per bin of its values, not every
+    value; the figures stay exact."""
     low, high = float(low), float(high)
     if not 0 <= low < high <= 100:
         raise ValueError("the percentiles must satisfy 0 <= low < high <= 100")
     first, last = _range(first, last)
-    result = _slabtone.measure(first, last, low, high, _folder(folder), bool(inside_circle))
+    result = _slabtone.measure(first, last, low, high, _folder(folder), bool(inside_circle),
+                               _pattern(pattern, "pattern"), _calibration(calibration))
     return Measurement(last - first + 1, result)

@@ -191,6 +191,46 @@ def test_float_and_signed_slices_as_slabtone_converts_them(tmp_path, dtype, samp
     assert numpy.array_equal(slabtone.grey(s.samples, scale, offset, 0, 2), written)
 
 
+def test_read_stack_and_measure_take_float_and_signed_stacks(tmp_path):
+    rng = numpy.random.default_rng(3)
+    floats = rng.normal(0.02, 0.01, (3, 20, 30)).astype(numpy.float32)
+    floats[1, 0, :3] = [numpy.nan, -numpy.inf, 0.000412]
+    for n in range(3):
+        typed_tiff(tmp_path / f"recon_{n:05d}.tiff", floats[n], 3)
+    stack = slabtone.read_stack(0, 2, folder=str(tmp_path), pattern="recon_%05d.tiff")
+    assert stack.dtype == numpy.float32 and numpy.array_equal(stack, floats, equal_nan=True)
+    cropped = slabtone.read_stack(0, 2, folder=str(tmp_path), pattern="recon_%05d.tiff",
+                                  crop=(2, 1, 9, 4))
+    assert numpy.array_equal(cropped, floats[:, 1:5, 2:10])
+    # Measured exactly as slabtone-window measures it, the command with --input.
+    m = slabtone.measure(0, 2, 1, 99, folder=str(tmp_path), pattern="recon_%05d.tiff")
+    report, command = report_of(tmp_path, ["--input", "recon_%05d.tiff", 0, 2, "1", "99"])
+    assert m.command == command and command.startswith("slabtone --input recon_%05d.tiff 0 2 ")
+    lacs = numpy.sort(floats[~numpy.isnan(floats)].astype(numpy.float64))
+    assert m.minimum == lacs[0] == -numpy.inf and m.maximum == lacs[-1]
+    assert m.median == lacs[int(numpy.ceil(0.5 * lacs.size)) - 1]
+    assert (m.lacmin, m.lacmax) == (lacs[int(numpy.ceil(0.01 * lacs.size)) - 1],
+                                    lacs[int(numpy.ceil(0.99 * lacs.size)) - 1])
+    assert report["minimum LAC"] == "-inf" and float(report["median LAC"]) == m.median
+    grey = slabtone.grey(floats, 1.0, 0.0, m.lacmin, m.lacmax)
+    assert m.to_0 == numpy.count_nonzero(grey == 0) / floats.size
+    assert m.to_255 == numpy.count_nonzero(grey == 255) / floats.size
+    # Signed slices in their own type; one of another type stops the stack.
+    signed = rng.integers(-3000, 3000, (2, 20, 30)).astype(numpy.int16)
+    typed_tiff(tmp_path / "recon_00003.tiff", signed[0], 2)
+    typed_tiff(tmp_path / "lab1.tif", signed[0], 2)
+    typed_tiff(tmp_path / "lab2.tif", signed[1], 2)
+    stack = slabtone.read_stack(1, 2, folder=str(tmp_path), pattern="lab%d.tif")
+    assert stack.dtype == numpy.int16 and numpy.array_equal(stack, signed)
+    m = slabtone.measure(1, 2, folder=str(tmp_path), pattern="lab%d.tif", calibration=(1000, 0))
+    assert m.minimum == signed.min() / 1000 and m.command.startswith(
+        "slabtone --input lab%d.tif --calibration 1000 0 1 2 ")
+    for call in (slabtone.read_stack, slabtone.measure):
+        with pytest.raises(slabtone.SliceError) as error:
+            call(2, 3, folder=str(tmp_path), pattern="recon_%05d.tiff")
+        assert str(error.value) == "recon_00003.tiff : sample format differs from the first slice."
+
+
 def report_of(folder, arguments):
     result = run(WINDOW, arguments, folder)
     assert result.returncode == 0, result.stderr
