@@ -2,7 +2,9 @@
 // strip decoded by TIFFReadEncodedStrip, the same arithmetic per pixel as
 // slabtone, the 8-bit slice written with TIFFWriteRawStrip per row. bench/run
 // checks that its outputs are byte-identical to slabtone's. Handles the
-// 16-bit single-channel slices that bench/make-stack writes.
+// 16-bit single-channel slices that bench/make-stack writes, and its float
+// slices (LAC values: scale 1, offset 0), whatever libtiff decodes
+// (Deflate and the floating-point predictor included).
 //
 // Usage: libtiff-baseline STA DST LACMIN LACMAX
 #include <tiffio.h>
@@ -10,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,9 +29,9 @@ struct Record {
     double f7 = 0, f8 = 0;
 };
 
-std::uint8_t quantise(std::uint16_t v, const Record& r, double lac_min, double window_scale) {
-    double t = static_cast<double>(v) / r.scale;
-    t = t + static_cast<double>(r.offset);
+std::uint8_t quantise(double v, double scale, float offset, double lac_min, double window_scale) {
+    double t = v / scale;
+    t = t + static_cast<double>(offset);
     t = t - lac_min;
     double p = t * window_scale;
     if (!(p < 2147483648.0)) return p != p ? 0 : 255;
@@ -52,22 +55,36 @@ bool convert(int slice, double lac_min, double window_scale, Record& record) {
         std::sscanf(text, kFormat, &record.f1, &record.f2, &record.scale, &record.offset,
                     &record.f5, &record.f6, &record.f7, &record.f8);
     }
-    std::vector<std::uint16_t> samples(std::size_t{width} * height);
+    std::uint16_t bits = 16;
+    std::uint16_t format = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(in, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(in, TIFFTAG_SAMPLEFORMAT, &format);
+    const bool floats = format == SAMPLEFORMAT_IEEEFP && bits == 32;
+    const std::size_t sample_bytes = floats ? 4 : 2;
+    std::vector<std::uint8_t> samples(std::size_t{width} * height * sample_bytes);
     const std::uint32_t strips = TIFFNumberOfStrips(in);
     for (std::uint32_t s = 0; s < strips; ++s) {
         std::size_t first_row = std::size_t{s} * rows_per_strip;
         std::size_t rows = std::min<std::size_t>(rows_per_strip, height - first_row);
-        if (TIFFReadEncodedStrip(in, s, &samples[first_row * width], tmsize_t(rows * width * 2)) <
-            0) {
+        if (TIFFReadEncodedStrip(in, s, &samples[first_row * width * sample_bytes],
+                                 tmsize_t(rows * width * sample_bytes)) < 0) {
             TIFFClose(in);
             return false;
         }
     }
     TIFFClose(in);
 
-    std::vector<std::uint8_t> bytes(samples.size());
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        bytes[i] = quantise(samples[i], record, lac_min, window_scale);
+    std::vector<std::uint8_t> bytes(std::size_t{width} * height);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (floats) {
+            float v;
+            std::memcpy(&v, &samples[4 * i], 4);
+            bytes[i] = quantise(v, 1, 0, lac_min, window_scale);
+        } else {
+            std::uint16_t v;
+            std::memcpy(&v, &samples[2 * i], 2);
+            bytes[i] = quantise(v, record.scale, record.offset, lac_min, window_scale);
+        }
     }
     char description[1024];
     std::snprintf(description, sizeof description, kFormat, record.f1, record.f2, window_scale,
@@ -89,7 +106,7 @@ bool convert(int slice, double lac_min, double window_scale, Record& record) {
         TIFFWriteRawStrip(out, r, &bytes[std::size_t{r} * width], tmsize_t(width));
     }
     TIFFClose(out);
-    std::printf("%s(16bit) -> %s(8bit)\r", in_name, out_name);
+    std::printf("%s(%s) -> %s(8bit)\r", in_name, floats ? "32bit float" : "16bit", out_name);
     return true;
 }
 

@@ -3,7 +3,9 @@
 // Usage: make-stack FOLDER VARIANT [COUNT [SIZE]]
 //   VARIANT: raw (one strip), raw-rows (one row per strip), lzw,
 //            lzw-pred (LZW with horizontal differencing), packbits,
-//            raw-be (big-endian, one strip)
+//            raw-be (big-endian, one strip); float (32-bit float LAC values
+//            in BigTIFF, 64 rows per strip, as UFO writes them), float-zip
+//            (float, Deflate with the floating-point predictor)
 //   COUNT:   number of slices (default 32); SIZE: width and height (2048)
 //
 // The phantom is a cylinder of plastic with water- and bone-like inclusions
@@ -28,6 +30,8 @@ struct Variant {
     std::uint16_t predictor;
     bool big_endian;
     bool row_strips;
+    bool floats = false;  // LAC values as 32-bit floats, with no record
+    bool big_tiff = false;
 };
 
 constexpr Variant kVariants[] = {
@@ -37,6 +41,8 @@ constexpr Variant kVariants[] = {
     {"lzw-pred", COMPRESSION_LZW, 2, false, false},
     {"packbits", COMPRESSION_PACKBITS, 1, false, false},
     {"raw-be", COMPRESSION_NONE, 1, true, false},
+    {"float", COMPRESSION_NONE, 1, false, false, true, true},
+    {"float-zip", COMPRESSION_ADOBE_DEFLATE, 3, false, false, true, false},
 };
 
 constexpr double kLacScale = 10000.0;
@@ -53,41 +59,49 @@ double phantom_lac(double x, double y, int slice, double size) {
 bool write_slice(const std::string& path, const Variant& v, int slice, std::uint32_t size,
                  std::mt19937& random) {
     std::normal_distribution<double> noise(0.0, 0.001);
-    TIFF* tiff = TIFFOpen(path.c_str(), v.big_endian ? "wb" : "wl");
+    const std::string mode = std::string(v.big_endian ? "wb" : "wl") + (v.big_tiff ? "8" : "");
+    TIFF* tiff = TIFFOpen(path.c_str(), mode.c_str());
     if (!tiff) return false;
     char description[256];
     std::snprintf(description, sizeof description, "%d\t%lf\t%lf\t%f\t%lf\t%d\t%lf\t%lf", slice,
                   0.00325, kLacScale, kLacOffset, 25.0, 3600, size / 2.0 + 0.5, 0.1);
+    const unsigned sample_bytes = v.floats ? 4 : 2;
     TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, size);
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, size);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, sample_bytes * 8);
+    if (v.floats) TIFFSetField(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_IEEEFP);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 1);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_COMPRESSION, v.compression);
     if (v.predictor != 1) TIFFSetField(tiff, TIFFTAG_PREDICTOR, v.predictor);
     std::uint32_t rows_per_strip = v.row_strips ? 1
+                                   : v.big_tiff ? 64
                                    : v.compression == COMPRESSION_NONE
                                        ? size
                                        : TIFFDefaultStripSize(tiff, 0);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, rows_per_strip);
-    TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description);
+    if (!v.floats) TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, description);
 
     std::vector<std::uint16_t> samples(std::size_t{size} * size);
+    std::vector<float> values(v.floats ? samples.size() : 0);
     for (std::uint32_t y = 0; y < size; ++y) {
         for (std::uint32_t x = 0; x < size; ++x) {
             double lac = phantom_lac(x - size / 2.0, y - size / 2.0, slice, size) + noise(random);
             double value = std::round((lac - kLacOffset) * kLacScale);
             samples[std::size_t{y} * size + x] =
                 static_cast<std::uint16_t>(std::fmin(std::fmax(value, 0.0), 65535.0));
+            if (v.floats) values[std::size_t{y} * size + x] = static_cast<float>(lac);
         }
     }
     bool ok = true;
     std::uint32_t strip = 0;
     for (std::uint32_t row = 0; row < size && ok; row += rows_per_strip, ++strip) {
         std::uint32_t rows = std::min(rows_per_strip, size - row);
-        ok = TIFFWriteEncodedStrip(tiff, strip, &samples[std::size_t{row} * size],
-                                   tmsize_t(std::size_t{rows} * size * 2)) >= 0;
+        void* data = v.floats ? static_cast<void*>(&values[std::size_t{row} * size])
+                              : static_cast<void*>(&samples[std::size_t{row} * size]);
+        ok = TIFFWriteEncodedStrip(tiff, strip, data,
+                                   tmsize_t(std::size_t{rows} * size * sample_bytes)) >= 0;
     }
     TIFFClose(tiff);
     return ok;

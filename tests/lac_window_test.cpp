@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "convert/lac_window.hpp"
 
@@ -109,6 +110,66 @@ TEST(Quantise, TableFollowsACalibrationChange) {
     EXPECT_EQ(bytes[0], 0);
     quantise_slice(view, calibration(0.0, 0, 0, 2), bytes, table);
     EXPECT_EQ(bytes[0], 255);
+}
+
+}  // namespace
+}  // namespace slabtone::test
+
+namespace slabtone::test {
+namespace {
+
+// The bulk conversion of signed and float samples against quantise_value,
+// sample by sample: special values, values beside the thresholds of every
+// grey level, and calibrations that skip the division or reverse the scale.
+TEST(Quantise, BulkSamplesEqualTheScalarArithmetic) {
+    const WindowCalibration calibrations[] = {calibration(1, 0, 0, 25.5),
+                                              calibration(1, 0, 0, 63.75),
+                                              calibration(1, 0, -0.01f, 0.05f),
+                                              calibration(1000, -0.5f, -30, 30),
+                                              calibration(-2, 0.5f, -1, 3),
+                                              calibration(1, 0, 2, 1),
+                                              calibration(1, 0, 1, 1),
+                                              calibration(0.25, 1e30f, 0, 1e-30),
+                                              calibration(3, 0, -INFINITY, INFINITY)};
+    std::vector<float> floats = {0.0f,
+                                 -0.0f,
+                                 INFINITY,
+                                 -INFINITY,
+                                 NAN,
+                                 -NAN,
+                                 std::numeric_limits<float>::denorm_min(),
+                                 std::numeric_limits<float>::max(),
+                                 std::numeric_limits<float>::lowest(),
+                                 2147483648.0f,
+                                 -2147483648.0f,
+                                 1e30f,
+                                 -1e30f};
+    for (const WindowCalibration& c : calibrations) {
+        // Values whose product lies on and beside each whole number.
+        for (int grey = -2; grey <= 258; ++grey) {
+            const double lac = (grey / c.window_scale + c.lac_min - c.lac_offset) * c.lac_scale;
+            const auto value = static_cast<float>(lac);
+            floats.insert(floats.end(), {value, std::nextafter(value, -INFINITY),
+                                         std::nextafter(value, INFINITY)});
+        }
+    }
+    std::vector<std::int16_t> shorts(65536);
+    for (std::size_t i = 0; i < shorts.size(); ++i) shorts[i] = static_cast<std::int16_t>(i);
+    for (const WindowCalibration& c : calibrations) {
+        std::vector<std::uint8_t> bulk(floats.size());
+        quantise_samples<float>(reinterpret_cast<const std::uint8_t*>(floats.data()), floats.size(),
+                                c, bulk.data());
+        for (std::size_t i = 0; i < floats.size(); ++i) {
+            ASSERT_EQ(bulk[i], quantise_value(static_cast<double>(floats[i]), c))
+                << floats[i] << " under scale " << c.lac_scale << ", LACmin " << c.lac_min;
+        }
+        bulk.resize(shorts.size());
+        quantise_samples<std::int16_t>(reinterpret_cast<const std::uint8_t*>(shorts.data()),
+                                       shorts.size(), c, bulk.data());
+        for (std::size_t i = 0; i < shorts.size(); ++i) {
+            ASSERT_EQ(bulk[i], quantise_value(static_cast<double>(shorts[i]), c)) << shorts[i];
+        }
+    }
 }
 
 }  // namespace

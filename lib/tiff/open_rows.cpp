@@ -1,6 +1,7 @@
 #include "tiff/open_rows.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -15,13 +16,8 @@ namespace slabtone {
 
 namespace {
 
-std::uint32_t number_at(const std::uint8_t* at, unsigned bytes, ByteOrder order) {
-    std::uint32_t value = 0;
-    for (unsigned k = 0; k < bytes; ++k) {
-        const unsigned index = order == ByteOrder::big ? k : bytes - 1 - k;
-        value = (value << 8) | at[index];
-    }
-    return value;
+ByteOrder native_order() noexcept {
+    return std::endian::native == std::endian::big ? ByteOrder::big : ByteOrder::little;
 }
 
 // Predictor 3 (TIFF Technote 3): each row's bytes were differenced byte by
@@ -57,9 +53,13 @@ class OpenRows {
             place_floats(in, reinterpret_cast<std::uint8_t*>(row));
             return;
         }
-        if (bits == 16) {
+        if (bits == 16 && order_ == native_order()) {
+            std::memcpy(row, in, std::size_t{width} * 2);
+        } else if (bits == 16) {
             for (std::uint32_t i = 0; i < width; ++i) {
-                row[i] = static_cast<std::uint16_t>(number_at(in + std::size_t{i} * 2, 2, order_));
+                const std::uint8_t* at = in + std::size_t{i} * 2;
+                row[i] = static_cast<std::uint16_t>(order_ == ByteOrder::big ? at[0] << 8 | at[1]
+                                                                             : at[1] << 8 | at[0]);
             }
         } else if (bits == 8) {
             std::copy(in, in + width, row);
@@ -84,6 +84,16 @@ class OpenRows {
     }
 
   private:
+    // A 32-bit word of the file's order.
+    std::uint32_t word_at(const std::uint8_t* at) const noexcept {
+        if (order_ == ByteOrder::big) {
+            return std::uint32_t{at[0]} << 24 | std::uint32_t{at[1]} << 16 |
+                   std::uint32_t{at[2]} << 8 | at[3];
+        }
+        return std::uint32_t{at[3]} << 24 | std::uint32_t{at[2]} << 16 | std::uint32_t{at[1]} << 8 |
+               at[0];
+    }
+
     void place_floats(const std::uint8_t* in, std::uint8_t* out) {
         const std::uint32_t width = layout_.width;
         if (layout_.floating_predictor) {
@@ -91,9 +101,13 @@ class OpenRows {
             undo_floating_predictor(out, width, planes(std::size_t{width} * 4));
             return;
         }
+        if (!layout_.word_differencing && order_ == native_order()) {
+            std::memcpy(out, in, std::size_t{width} * 4);
+            return;
+        }
         std::uint32_t previous = 0;
         for (std::uint32_t i = 0; i < width; ++i) {
-            std::uint32_t bits = number_at(in + std::size_t{i} * 4, 4, order_);
+            std::uint32_t bits = word_at(in + std::size_t{i} * 4);
             // Predictor 2 on 32-bit samples: differences of the words,
             // modulo 2^32.
             if (layout_.word_differencing && i > 0) bits += previous;

@@ -3,10 +3,19 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace slabtone {
 
 namespace {
+
+// The pieces one after the other. (Built by appending: GCC 12 warns
+// wrongly about "text" + std::string(...) with optimisation.)
+std::string joined(std::initializer_list<std::string_view> pieces) {
+    std::string text;
+    for (const std::string_view piece : pieces) text += piece;
+    return text;
+}
 
 // The whole text one number, converted as the record's field of that
 // precision is: field 3 ("%lf") to double with strtod, field 4 ("%f")
@@ -25,8 +34,7 @@ std::optional<Number> whole_number(const char* text) {
 
 bool StackOptionReader::wrong(std::string_view option, std::string_view what) {
     if (!fault_) {
-        fault_ =
-            std::string(program_) + " : " + std::string(option) + " : " + std::string(what) + "\n";
+        fault_ = joined({program_, " : ", option, " : ", what, "\n"});
     }
     return true;
 }
@@ -43,8 +51,7 @@ bool StackOptionReader::take(int argc, const char* const* argv, int& i) {
         const char* pattern = argv[i + 1];
         i += 2;
         if (const auto fault = name_pattern_fault(pattern)) {
-            return wrong(option, "'" + std::string(pattern) +
-                                     "' is no PATTERN: " + std::string(*fault) + ".");
+            return wrong(option, joined({"'", pattern, "' is no PATTERN: ", *fault, "."}));
         }
         (input ? options_.input_pattern : options_.output_pattern) = pattern;
         return true;
@@ -59,11 +66,11 @@ bool StackOptionReader::take(int argc, const char* const* argv, int& i) {
         const std::optional<double> scale = whole_number<double, std::strtod>(scale_text);
         if (!scale || *scale == 0) {
             return wrong(option,
-                         "SCALE '" + std::string(scale_text) + "' must be a number other than 0.");
+                         joined({"SCALE '", scale_text, "' must be a number other than 0."}));
         }
         const std::optional<float> offset = whole_number<float, std::strtof>(offset_text);
         if (!offset) {
-            return wrong(option, "OFFSET '" + std::string(offset_text) + "' must be a number.");
+            return wrong(option, joined({"OFFSET '", offset_text, "' must be a number."}));
         }
         options_.calibration = Calibration{*scale, *offset};
         return true;
