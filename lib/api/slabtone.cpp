@@ -44,9 +44,8 @@ void each_grey_value(std::span<const Sample> samples, const Calibration& calibra
     const WindowCalibration window{calibration.lac_scale, calibration.lac_offset, lac_min,
                                    window_scale_of(lac_min, lac_max)};
     const std::size_t count = std::min(samples.size(), out.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        out[i] = quantise_value(static_cast<double>(samples[i]), window);
-    }
+    quantise_many(reinterpret_cast<const std::uint8_t*>(samples.data()), count, window, out.data(),
+                  Sample{});
 }
 
 }  // namespace

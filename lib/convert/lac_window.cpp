@@ -88,4 +88,24 @@ void quantise_slice(const SampleView& view, const WindowCalibration& calibration
     }
 }
 
+// Versions for AVX2 (no FMA: each operation rounds on its own, as the
+// scalar code does) and the baseline, chosen when the program loads.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#define SLABTONE_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define SLABTONE_VECTOR_CLONES
+#endif
+
+SLABTONE_VECTOR_CLONES
+void quantise_many(const std::uint8_t* in, std::size_t count, const WindowCalibration& c,
+                   std::uint8_t* out, float) {
+    quantise_samples<float>(in, count, c, out);
+}
+
+SLABTONE_VECTOR_CLONES
+void quantise_many(const std::uint8_t* in, std::size_t count, const WindowCalibration& c,
+                   std::uint8_t* out, std::int16_t) {
+    quantise_samples<std::int16_t>(in, count, c, out);
+}
+
 }  // namespace slabtone

@@ -114,6 +114,13 @@ void quantise_samples(const std::uint8_t* in, std::size_t count, const WindowCal
     }
 }
 
+// quantise_samples of floats and of signed 16-bit samples, built for the
+// widest vectors the processor has where the system can choose at run time.
+void quantise_many(const std::uint8_t* in, std::size_t count, const WindowCalibration& c,
+                   std::uint8_t* out, float);
+void quantise_many(const std::uint8_t* in, std::size_t count, const WindowCalibration& c,
+                   std::uint8_t* out, std::int16_t);
+
 // The bytes of the rectangle of a slice whose rows hold signed 16-bit
 // samples (`Sample` std::int16_t) or floats, each sample converted on its
 // own: the arithmetic of quantise_sample on the sample's own value.
@@ -124,7 +131,7 @@ void quantise_rows(const RowTable& rows, const Rectangle& rectangle,
     for (std::uint32_t r = 0; r < rectangle.height; ++r) {
         const auto* row = reinterpret_cast<const std::uint8_t*>(rows.row(rectangle.y + r)) +
                           std::size_t{rectangle.x} * sizeof(Sample);
-        quantise_samples<Sample>(row, rectangle.width, calibration, target);
+        quantise_many(row, rectangle.width, calibration, target, Sample{});
         target += rectangle.width;
     }
 }
