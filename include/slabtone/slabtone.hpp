@@ -37,7 +37,7 @@ namespace slabtone {
 
 // ---- Release ---------------------------------------------------------------
 
-// The release, "1.2.0": what `slabtone --version` prints after "slabtone ".
+// The release, "1.3.0": what `slabtone --version` prints after "slabtone ".
 std::string_view version() noexcept;
 
 // ---- Errors ----------------------------------------------------------------

@@ -9,7 +9,7 @@
 
 namespace slabtone {
 
-// Answers --version ("slabtone 1.2.0", for both programs) or --help (with
+// Answers --version ("slabtone 1.3.0", for both programs) or --help (with
 // `usage`) on standard output: the exit status; nullopt for any other
 // command line.
 std::optional<int> answer_sole_option(int argc, const char* const* argv, std::string_view usage);
