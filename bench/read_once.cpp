@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

@@ -3,7 +3,8 @@
 #   - a layer of lib/ includes only its own headers, those of the layers it
 #     may use (cmake/layers.cmake) and the public header;
 #   - the programs and the Python module include nothing of lib/ but the
-#     public header, which itself includes nothing of the project;
+#     public headers (include/slabtone/), which include nothing of the
+#     project but each other;
 #   - no main() lies in lib/.
 # Run when the build is configured and by the test suite.
 cmake_minimum_required(VERSION 3.20)
@@ -14,13 +15,13 @@ function(fault text)
 endfunction()
 
 # The project's #include "..." paths of `file` (reported as `name`) but the
-# public header; one that does not name its folder is a fault.
+# public headers; one that does not name its folder is a fault.
 function(foldered_includes file name out)
   file(STRINGS "${file}" lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
   set(paths "")
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]*)\".*" "\\1" path "${line}")
-    if(path STREQUAL "slabtone/slabtone.hpp")
+    if(path STREQUAL "slabtone/slabtone.hpp" OR path STREQUAL "slabtone/measurement.hpp")
       continue()
     elseif(NOT path MATCHES "/")
       fault("${name}: #include \"${path}\" does not name its folder")
@@ -60,9 +61,11 @@ foreach(layer IN LISTS SLABTONE_LAYERS)
   endforeach()
 endforeach()
 
-foldered_includes("${ROOT}/include/slabtone/slabtone.hpp" include/slabtone/slabtone.hpp paths)
-foreach(path IN LISTS paths)
-  fault("include/slabtone/slabtone.hpp: #include \"${path}\" of the project")
+foreach(header slabtone.hpp measurement.hpp)
+  foldered_includes("${ROOT}/include/slabtone/${header}" include/slabtone/${header} paths)
+  foreach(path IN LISTS paths)
+    fault("include/slabtone/${header}: #include \"${path}\" of the project")
+  endforeach()
 endforeach()
 
 sources_in(files programs python)
@@ -71,7 +74,7 @@ foreach(file IN LISTS files)
   foldered_includes("${file}" "${name}" paths)
   foreach(path IN LISTS paths)
     if(EXISTS "${ROOT}/lib/${path}" OR NOT EXISTS "${ROOT}/programs/${path}")
-      fault("${name}: #include \"${path}\" is not the public header nor a program's own")
+      fault("${name}: #include \"${path}\" is not a public header nor a program's own")
     endif()
   endforeach()
 endforeach()

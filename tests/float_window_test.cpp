@@ -86,9 +86,8 @@ TEST_P(FloatWindowTest, FiguresEqualASortOfEveryValue) {
     request.input_pattern = "f%d.tif";
     request.calibration = c.calibration;
     request.inside_circle = c.inside_circle;
-    const StackMeasurement measured = measure_range(request);
-    ASSERT_EQ(measured.sample_type, SampleType::float32);
-    const ProposedWindow window = propose_window(request, measured, c.low, c.high);
+    ASSERT_EQ(measure_range(request).sample_type, SampleType::float32);
+    const ProposedWindow window = measure(request, c.low, c.high);
 
     const Calibration calibration = c.calibration.value_or(Calibration{1, 0});
     std::vector<double> lacs;

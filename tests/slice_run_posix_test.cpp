@@ -28,6 +28,7 @@
 #include "common/memory_pool.hpp"
 #include "convert/slice_conversion.hpp"
 #include "platform/worker_threads.hpp"
+#include "slabtone/measurement.hpp"
 #include "testkit/libtiff_files.hpp"
 #include "testkit/run_program.hpp"
 #include "testkit/slice_files.hpp"

@@ -87,9 +87,14 @@ std::optional<Rectangle> crop_rectangle(std::uint32_t width, std::uint32_t heigh
 // from 255 up saturates, as quantise_value's; between, truncation is
 // within 1..254. Dividing by a scale of exactly 1 changes no value, and is
 // left out.
+// (Always inlined, so that each build of quantise_many has its own.)
 template <class Sample>
-void quantise_samples(const std::uint8_t* in, std::size_t count, const WindowCalibration& c,
-                      std::uint8_t* out) {
+#if defined(__GNUC__)
+[[gnu::always_inline]]
+#endif
+inline void
+quantise_samples(const std::uint8_t* in, std::size_t count, const WindowCalibration& c,
+                 std::uint8_t* out) {
     const double scale = c.lac_scale;
     const double offset = static_cast<double>(c.lac_offset);
     const double lac_min = c.lac_min;

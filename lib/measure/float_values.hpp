@@ -15,7 +15,7 @@
 
 #include "convert/lac_window.hpp"
 #include "measure/lac_distribution.hpp"
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 #include "tiff/row_table.hpp"
 
 namespace slabtone {

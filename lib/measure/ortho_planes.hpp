@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 #include "tiff/row_table.hpp"
 
 namespace slabtone {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 #include "tiff/row_table.hpp"
 
 namespace slabtone {

@@ -14,7 +14,7 @@
 #include "convert/run_parameters.hpp"
 #include "measure/float_values.hpp"
 #include "measure/stack_details.hpp"
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace slabtone {
 
@@ -172,6 +172,10 @@ ProposedWindow propose_window(const MeasureRequest& request, const StackMeasurem
     settle_texts(window, request);
     window.saturated = saturation(measured.counts, window.lac_min, window.lac_max);
     return window;
+}
+
+ProposedWindow measure(const MeasureRequest& request, double low, double high) {
+    return propose_window(request, measure_range(request), low, high);
 }
 
 LacDistribution drawn_distribution(const StackMeasurement& measured, const ProposedWindow& window) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "measure/float_values.hpp"
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace slabtone {
 

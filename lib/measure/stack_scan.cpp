@@ -17,7 +17,7 @@
 #include "measure/stack_details.hpp"
 #include "platform/files.hpp"
 #include "run/slice_run.hpp"
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace slabtone {
 
@@ -61,8 +61,8 @@ class CountingJob {
   public:
     using Result = MeasuredSlice;
 
-    CountingJob(const MeasureRequest& request, const StackFolder& folder)
-        : request_(request), folder_(folder) {}
+    CountingJob(const MeasureRequest& request, const PageContents& page, const StackFolder& folder)
+        : request_(request), page_(page), folder_(folder) {}
 
     Result process(const ReadSlice& slice, const DescriptionRecord& record) {
         const GraySlice& gray = slice.gray;
@@ -92,7 +92,7 @@ class CountingJob {
             }
             measured.counts.set_sample_type(type_of(gray.kind));
             count_samples(measured.counts, rows, calibration, request_.inside_circle);
-            const std::optional<PlaneGeometry>& planes = request_.planes;
+            const std::optional<PlaneGeometry>& planes = page_.planes;
             if (planes && in_planes(*planes, slice.number)) {
                 measured.cut =
                     cut_planes(*planes, rows, calibration.lac_scale, calibration.lac_offset);
@@ -109,7 +109,7 @@ class CountingJob {
   private:
     void take_preview(MeasuredSlice& measured, const ReadSlice& slice,
                       const Calibration& calibration) const {
-        const auto& show = request_.show;
+        const auto& show = page_.show;
         if (std::find(show.begin(), show.end(), slice.number) == show.end()) return;
         measured.preview = preview_of(slice.number, slice.gray.rows, measured.width,
                                       slice.gray.kind == SampleKind::floating, calibration,
@@ -117,6 +117,7 @@ class CountingJob {
     }
 
     const MeasureRequest& request_;
+    const PageContents& page_;
     const StackFolder& folder_;
 };
 static_assert(SliceJob<CountingJob>);
@@ -159,12 +160,13 @@ static_assert(SliceJob<DetailJob>);
 }  // namespace
 
 StackMeasurement measure_range(const MeasureRequest& request,
-                               const std::function<void(std::int64_t slice)>& measured) {
+                               const std::function<void(std::int64_t slice)>& measured,
+                               const PageContents& page) {
     StackMeasurement result;
-    if (request.planes) result.planes = empty_planes(*request.planes);
+    if (page.planes) result.planes = empty_planes(*page.planes);
     const StackFolder folder = folder_of(request);
     const SliceRunJobs<CountingJob> jobs{
-        [&] { return std::make_unique<CountingJob>(request, folder); }, counting_need};
+        [&] { return std::make_unique<CountingJob>(request, page, folder); }, counting_need};
     std::optional<SampleKind> first_kind;
     run_slices_in_order(folder, request.first, request.last, jobs,
                         [&](std::int64_t slice, MeasuredSlice&& scanned) {
@@ -187,7 +189,7 @@ StackMeasurement measure_range(const MeasureRequest& request,
                                     result.counts.merge(scanned.counts);
                                 }
                                 if (scanned.cut && result.planes) {
-                                    add_to_planes(*result.planes, *request.planes, slice,
+                                    add_to_planes(*result.planes, *page.planes, slice,
                                                   *scanned.cut);
                                 }
                             } catch (const std::bad_alloc&) {
@@ -204,7 +206,7 @@ StackMeasurement measure_range(const MeasureRequest& request,
         result.planes.reset();
     }
     // Shown in the order asked for.
-    const auto& show = request.show;
+    const auto& show = page.show;
     std::sort(result.previews.begin(), result.previews.end(), [&](const auto& a, const auto& b) {
         return std::find(show.begin(), show.end(), a.slice) <
                std::find(show.begin(), show.end(), b.slice);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace slabtone {
 

@@ -14,7 +14,7 @@
 #include "slabtone-window/histogram_svg.hpp"
 #include "slabtone-window/window_command_line.hpp"
 #include "slabtone-window/window_page.hpp"
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace {
 
@@ -31,7 +31,7 @@ std::uint32_t plane_slice_limit() {
 
 // Measures the range, with a progress line on standard error when it is a
 // terminal.
-StackMeasurement measure(const MeasureRequest& request) {
+StackMeasurement measure_stack(const MeasureRequest& request, const PageContents& page) {
     const bool show_progress = is_terminal(stderr);
     const std::int64_t first = request.first;
     const std::int64_t last = request.last;
@@ -39,13 +39,16 @@ StackMeasurement measure(const MeasureRequest& request) {
         if (show_progress && first <= last) std::fputc('\n', stderr);
     };
     try {
-        StackMeasurement measured = measure_range(request, [&](std::int64_t slice) {
-            if (!show_progress) return;
-            std::fprintf(stderr, "%s (%lld of %lld)\r",
-                         input_name(slice, request.input_pattern).c_str(),
-                         static_cast<long long>(slice - first + 1),
-                         static_cast<long long>(last - first + 1));
-        });
+        StackMeasurement measured = measure_range(
+            request,
+            [&](std::int64_t slice) {
+                if (!show_progress) return;
+                std::fprintf(stderr, "%s (%lld of %lld)\r",
+                             input_name(slice, request.input_pattern).c_str(),
+                             static_cast<long long>(slice - first + 1),
+                             static_cast<long long>(last - first + 1));
+            },
+            page);
         end_progress();
         return measured;
     } catch (...) {
@@ -155,7 +158,8 @@ int main(int argc, char** argv) {
         request.first = parameters->sta_ly;
         request.last = parameters->dst_ly;
         request.inside_circle = parameters->inside_circle;
-        request.show = parameters->show;
+        PageContents page;
+        page.show = parameters->show;
         request.input_pattern = parameters->stack.input_pattern;
         request.calibration = parameters->stack.calibration;
         // The planes' place comes from the slices' headers, before the
@@ -163,16 +167,16 @@ int main(int argc, char** argv) {
         if (parameters->html_path) {
             if (const auto smallest =
                     smallest_size(request.first, request.last, {}, request.input_pattern)) {
-                request.planes = plane_geometry(request.first, request.last, *smallest,
-                                                parameters->plane, plane_slice_limit());
-                if (!request.planes && parameters->plane) {
+                page.planes = plane_geometry(request.first, request.last, *smallest,
+                                             parameters->plane, plane_slice_limit());
+                if (!page.planes && parameters->plane) {
                     // Outside the smallest slice.
                     std::fwrite(kWindowUsage.data(), 1, kWindowUsage.size(), stderr);
                     return 1;
                 }
             }
         }
-        return report(*parameters, request, measure(request));
+        return report(*parameters, request, measure_stack(request, page));
     } catch (const SliceError& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", error.what());

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace slabtone {
 

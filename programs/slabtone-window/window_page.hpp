@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace slabtone {
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "slabtone/slabtone.hpp"
+#include "slabtone/measurement.hpp"
 
 namespace py = pybind11;
 
