@@ -231,6 +231,29 @@ def test_read_stack_and_measure_take_float_and_signed_stacks(tmp_path):
         assert str(error.value) == "recon_00003.tiff : sample format differs from the first slice."
 
 
+def test_float_stacks_as_tifffile_writes_them_for_tomopy(tmp_path):
+    """dxchange writes tomopy's slices with tifffile: float32, numbered from
+    0, a JSON description; tifffile also writes Deflate (zlib)."""
+    import tifffile
+    volume = numpy.random.default_rng(8).normal(0.02, 0.01, (3, 40, 50)).astype(numpy.float32)
+    volume[0, 0, :3] = [numpy.nan, numpy.inf, -numpy.inf]
+    for n in range(3):
+        tifffile.imwrite(tmp_path / f"recon_{n:05d}.tiff", volume[n])
+        tifffile.imwrite(tmp_path / f"zip_{n:05d}.tiff", volume[n], compression="zlib")
+    assert tifffile.TiffFile(tmp_path / "zip_00000.tiff").pages[0].compression == 8
+    for pattern, output in [("recon_%05d.tiff", "ro%04d.tif"), ("zip_%05d.tiff", "z%d.tif")]:
+        result = run(SLABTONE, ["--input", pattern, "--output", output, 0, 2, "-0.01", "0.05"],
+                     tmp_path)
+        assert result.returncode == 0, result.stderr
+        for n in range(3):
+            written = slabtone.read(tmp_path / (output % n)).samples
+            assert numpy.array_equal(written, slabtone.grey(volume[n], 1.0, 0.0, -0.01, 0.05))
+            assert numpy.array_equal(written, tifffile.imread(tmp_path / (output % n)))
+        report, command = report_of(tmp_path, ["--input", pattern, 0, 2, "--html", "page.html"])
+        assert command.startswith(f"slabtone --input {pattern} 0 2 ")
+        assert report["minimum LAC"] == "-inf" and report["maximum LAC"] == "inf"
+
+
 def report_of(folder, arguments):
     result = run(WINDOW, arguments, folder)
     assert result.returncode == 0, result.stderr
