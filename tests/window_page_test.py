@@ -184,32 +184,9 @@ def chromium(folder):
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
-class WindowPageTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp(prefix="slabtone-page-")
-        cls.samples = {}
-        for n, (scale, offset) in records().items():
-            cls.samples[n] = phantom(n, scale, offset)
-            write_tiff(os.path.join(cls.folder, "rec%04d.tif" % n), cls.samples[n], height_of(n),
-                       DESCRIPTIONS[n])
-        started = time.monotonic()
-        report = subprocess.run(
-            [ARGS.window, "1", "5", "--html", "page.html", "--show", ",".join(map(str, SHOWN))],
-            cwd=cls.folder, capture_output=True, text=True, check=True,
-            env=dict(os.environ, SLABTONE_WINDOW_PLANE_SLICES="3"))
-        cls.scan_seconds = time.monotonic() - started
-        cls.report = report.stdout.splitlines()
-        cls.driver = chromium(cls.folder)
-        cls.driver.get("file://" + os.path.join(cls.folder, "page.html"))
-        cls.wait_applied(cls, None)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        shutil.rmtree(cls.folder, ignore_errors=True)
-
-    # ---- helpers
+class PageHelpers:
+    """What every test of a page does: wait for its frames, type a window, read its
+    canvases."""
 
     def wait_applied(self, window):
         """Waits for the redraw that applies `window` ("LACMIN LACMAX"; None: any)."""
@@ -275,6 +252,32 @@ class WindowPageTest(unittest.TestCase):
     def plane_pixels(self, kind):
         """Canvas pixels of a plane: (its data attributes, columns, rows, grey bytes)."""
         return self.canvas_pixels('canvas.ortho[data-plane="%s"]' % kind)
+
+
+class WindowPageTest(PageHelpers, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="slabtone-page-")
+        cls.samples = {}
+        for n, (scale, offset) in records().items():
+            cls.samples[n] = phantom(n, scale, offset)
+            write_tiff(os.path.join(cls.folder, "rec%04d.tif" % n), cls.samples[n], height_of(n),
+                       DESCRIPTIONS[n])
+        started = time.monotonic()
+        report = subprocess.run(
+            [ARGS.window, "1", "5", "--html", "page.html", "--show", ",".join(map(str, SHOWN))],
+            cwd=cls.folder, capture_output=True, text=True, check=True,
+            env=dict(os.environ, SLABTONE_WINDOW_PLANE_SLICES="3"))
+        cls.scan_seconds = time.monotonic() - started
+        cls.report = report.stdout.splitlines()
+        cls.driver = chromium(cls.folder)
+        cls.driver.get("file://" + os.path.join(cls.folder, "page.html"))
+        cls.wait_applied(cls, None)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.folder, ignore_errors=True)
 
     def check_planes(self, label, crop, command):
         """Every pixel of both planes against the ro files of the command."""
@@ -571,7 +574,7 @@ def write_float_tiff(path, values, width, height, description, kind="f"):
         out.write(b"II" + struct.pack("<HI", 42, 8 + len(data)) + data + ifd)
 
 
-class FloatStackPageTest(unittest.TestCase):
+class FloatStackPageTest(PageHelpers, unittest.TestCase):
     """A float32 stack as tomopy writes it (recon_00000.tiff, ..., a JSON
     description), NaN and infinities among its values: the page shows the
     report's window and command in the shortest form, its previews equal
@@ -610,7 +613,7 @@ class FloatStackPageTest(unittest.TestCase):
         self.assertEqual(self.report[2], "minimum LAC: -inf")
         self.driver.get("file://" + os.path.join(self.folder, "page.html"))
         lac_min, lac_max = command.split()[-2:]
-        WindowPageTest.wait_applied(self, "%s %s" % (lac_min, lac_max))
+        self.wait_applied("%s %s" % (lac_min, lac_max))
         self.assertEqual(self.driver.find_element(By.ID, "command").text, command)
         shares = [line.split(": ")[1].split("%")[0] + "%" for line in self.report
                   if line.startswith("converted to")]
@@ -619,11 +622,23 @@ class FloatStackPageTest(unittest.TestCase):
         subprocess.run(["/bin/sh", "-c", command.replace("slabtone", ARGS.slabtone, 1)],
                        cwd=self.folder, capture_output=True, check=True)
         for n in (0, 1, 2):
-            _, columns, rows, page = WindowPageTest.canvas_pixels(
-                self, 'canvas.preview[data-slice="%d"]' % n)
+            _, columns, rows, page = self.canvas_pixels(
+                'canvas.preview[data-slice="%d"]' % n)
             width, height, written = read_ro(os.path.join(self.folder, "ro%04d.tif" % n))
             self.assertEqual((columns, rows), (width, height))
             self.assertEqual(page, written, "slice %d" % n)
+        # The planes across the slices: row y and column x of each slice.
+        written = {n: read_ro(os.path.join(self.folder, "ro%04d.tif" % n))[2] for n in (0, 1, 2)}
+        for kind in ("xz", "yz"):
+            attributes, columns, rows, page = self.plane_pixels(kind)
+            x, y = 150, 100  # the middle of the smallest slice
+            self.assertEqual(attributes.get("y" if kind == "xz" else "x"),
+                             str(y if kind == "xz" else x))
+            self.assertEqual(attributes["slices"], "0,1,2")
+            for j in range(rows):
+                for i in range(columns):
+                    n, at = (j, y * self.WIDTH + i) if kind == "xz" else (i, j * self.WIDTH + x)
+                    self.assertEqual(page[j * columns + i], written[n][at], (kind, i, j))
         # The shortest form, as the report prints it.
         for text in self.report[2:7]:
             value = text.split(": ")[1]
@@ -635,15 +650,15 @@ class FloatStackPageTest(unittest.TestCase):
                             (-0.0, "-0"), (float32(0.000412), "0.00041199999395757914")]:
             self.assertEqual(self.driver.execute_script(
                 "return slabtone.shortestText(arguments[0])", value), text)
-        WindowPageTest.type_window(self, "0.001", "0.03")
-        WindowPageTest.wait_applied(self, "0.001 0.03")
+        self.type_window("0.001", "0.03")
+        self.wait_applied("0.001 0.03")
         self.assertTrue(self.driver.find_element(By.ID, "to-zero").text.startswith("about "))
         if ARGS.screenshots:
             os.makedirs(ARGS.screenshots, exist_ok=True)
             self.driver.save_screenshot(os.path.join(ARGS.screenshots, "float-stack.png"))
 
 
-class SignedStackPageTest(unittest.TestCase):
+class SignedStackPageTest(PageHelpers, unittest.TestCase):
     """A lab scanner's signed 16-bit slices without a record, through
     --calibration: the page takes each sample with its sign."""
 
@@ -666,13 +681,13 @@ class SignedStackPageTest(unittest.TestCase):
                                                "1 2 -1.9"), command)
             driver.get("file://" + os.path.join(folder, "page.html"))
             self.driver = driver
-            WindowPageTest.wait_applied(self, " ".join(command.split()[-2:]))
+            self.wait_applied(" ".join(command.split()[-2:]))
             self.assertEqual(driver.find_element(By.ID, "command").text, command)
             subprocess.run(["/bin/sh", "-c", command.replace("slabtone", ARGS.slabtone, 1)],
                            cwd=folder, capture_output=True, check=True)
             for n in (1, 2):
-                _, _, _, page = WindowPageTest.canvas_pixels(
-                    self, 'canvas.preview[data-slice="%d"]' % n)
+                _, _, _, page = self.canvas_pixels(
+                    'canvas.preview[data-slice="%d"]' % n)
                 self.assertEqual(page, read_ro(os.path.join(folder, "ro%04d.tif" % n))[2])
         finally:
             driver.quit()

@@ -175,6 +175,8 @@ struct Planes {
     std::vector<float> lac_offset;
     std::vector<std::uint16_t> xz;  // a row of `columns` samples per slice
     std::vector<std::uint16_t> yz;  // `rows` rows of one sample per slice
+    std::vector<float> xz_values;   // the same, of float slices (xz empty)
+    std::vector<float> yz_values;
 };
 
 // The smallest width and height of the slices first..last in `folder`

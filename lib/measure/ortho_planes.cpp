@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "convert/slice_conversion.hpp"
 #include "convert/stack_folder.hpp"
@@ -65,16 +66,31 @@ bool in_planes(const PlaneGeometry& g, std::int64_t slice) {
            static_cast<std::size_t>((slice - g.first) / g.every) < g.count;
 }
 
-std::optional<PlaneCut> cut_planes(const PlaneGeometry& g, const RowTable& rows, double lac_scale,
+std::optional<PlaneCut> cut_planes(const PlaneGeometry& g, const RowTable& rows,
+                                   std::uint32_t width, bool floats, double lac_scale,
                                    float lac_offset) {
-    if (std::uint64_t{g.columns - 1} * g.step >= rows.width() ||
-        std::uint64_t{g.rows - 1} * g.step >= rows.height() || g.x >= rows.width() ||
+    if (std::uint64_t{g.columns - 1} * g.step >= width ||
+        std::uint64_t{g.rows - 1} * g.step >= rows.height() || g.x >= width ||
         g.y >= rows.height()) {
         return std::nullopt;
     }
     PlaneCut cut;
     cut.lac_scale = lac_scale;
     cut.lac_offset = lac_offset;
+    if (floats) {
+        auto value_at = [&](std::uint32_t r, std::size_t x) {
+            float value;
+            std::memcpy(&value, rows.row(r) + 2 * x, sizeof value);
+            return value;
+        };
+        cut.row_values.resize(g.columns);
+        cut.column_values.resize(g.rows);
+        for (std::uint32_t i = 0; i < g.columns; ++i) {
+            cut.row_values[i] = value_at(g.y, std::size_t{i} * g.step);
+        }
+        for (std::uint32_t r = 0; r < g.rows; ++r) cut.column_values[r] = value_at(r * g.step, g.x);
+        return cut;
+    }
     cut.row.resize(g.columns);
     cut.column.resize(g.rows);
     const std::uint16_t* row = rows.row(g.y);
@@ -89,6 +105,14 @@ void add_to_planes(Planes& planes, const PlaneGeometry& g, std::int64_t slice,
     planes.slices.push_back(slice);
     planes.lac_scale.push_back(cut.lac_scale);
     planes.lac_offset.push_back(cut.lac_offset);
+    if (!cut.row_values.empty()) {
+        if (planes.yz_values.empty()) planes.yz_values.assign(planes.yz.size(), 0.0f);
+        planes.xz_values.insert(planes.xz_values.end(), cut.row_values.begin(),
+                                cut.row_values.end());
+        for (std::uint32_t r = 0; r < g.rows; ++r)
+            planes.yz_values[std::size_t{r} * g.count + j] = cut.column_values[r];
+        return;
+    }
     planes.xz.insert(planes.xz.end(), cut.row.begin(), cut.row.end());
     for (std::uint32_t r = 0; r < g.rows; ++r)
         planes.yz[std::size_t{r} * g.count + j] = cut.column[r];

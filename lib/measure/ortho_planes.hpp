@@ -23,14 +23,18 @@ bool in_planes(const PlaneGeometry& geometry, std::int64_t slice);
 struct PlaneCut {
     std::vector<std::uint16_t> row;     // geometry.columns samples
     std::vector<std::uint16_t> column;  // geometry.rows samples
+    std::vector<float> row_values;      // the same, of a float slice (row, column empty)
+    std::vector<float> column_values;
     double lac_scale = 0;
     float lac_offset = 0;
 };
 
 // nullopt when the slice is too small for the planes (it changed since its
-// header was read).
+// header was read). `width` is the slice's width in samples; with `floats`
+// its rows hold floats.
 std::optional<PlaneCut> cut_planes(const PlaneGeometry& geometry, const RowTable& rows,
-                                   double lac_scale, float lac_offset);
+                                   std::uint32_t width, bool floats, double lac_scale,
+                                   float lac_offset);
 
 // Adds the next plane slice, in slice order.
 void add_to_planes(Planes& planes, const PlaneGeometry& geometry, std::int64_t slice,

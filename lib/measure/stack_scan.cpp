@@ -88,16 +88,12 @@ class CountingJob {
                                    [&](float value) { measured.kept.push_back(value); });
                 }
                 take_preview(measured, slice, calibration);
+                take_planes(measured, slice, calibration);
                 return measured;
             }
             measured.counts.set_sample_type(type_of(gray.kind));
             count_samples(measured.counts, rows, calibration, request_.inside_circle);
-            const std::optional<PlaneGeometry>& planes = page_.planes;
-            if (planes && in_planes(*planes, slice.number)) {
-                measured.cut =
-                    cut_planes(*planes, rows, calibration.lac_scale, calibration.lac_offset);
-                measured.cut_missing = !measured.cut;
-            }
+            take_planes(measured, slice, calibration);
             take_preview(measured, slice, calibration);
         } catch (const std::bad_alloc&) {
             fail_for_memory(slice.input_name, Failure::cell_allocation);
@@ -107,6 +103,16 @@ class CountingJob {
     void release_memory() {}
 
   private:
+    void take_planes(MeasuredSlice& measured, const ReadSlice& slice,
+                     const Calibration& calibration) const {
+        const std::optional<PlaneGeometry>& planes = page_.planes;
+        if (!planes || !in_planes(*planes, slice.number)) return;
+        measured.cut = cut_planes(*planes, slice.gray.rows, measured.width,
+                                  slice.gray.kind == SampleKind::floating, calibration.lac_scale,
+                                  calibration.lac_offset);
+        measured.cut_missing = !measured.cut;
+    }
+
     void take_preview(MeasuredSlice& measured, const ReadSlice& slice,
                       const Calibration& calibration) const {
         const auto& show = page_.show;
@@ -203,7 +209,6 @@ StackMeasurement measure_range(const MeasureRequest& request,
                         });
     if (result.floats) {
         result.float_calibration = request.calibration.value_or(Calibration{1, 0});
-        result.planes.reset();
     }
     // Shown in the order asked for.
     const auto& show = page.show;

@@ -42,8 +42,15 @@ void write_planes(JsonWriter& json, const WindowPage& page) {
             calibration_index(*page.counts, planes->lac_scale[j], planes->lac_offset[j])));
     }
     json.end_array();
-    json.key("xz").plain_string([&](std::string& out) { append_samples(out, planes->xz); });
-    json.key("yz").plain_string([&](std::string& out) { append_samples(out, planes->yz); });
+    if (planes->xz_values.empty()) {
+        json.key("xz").plain_string([&](std::string& out) { append_samples(out, planes->xz); });
+        json.key("yz").plain_string([&](std::string& out) { append_samples(out, planes->yz); });
+    } else {
+        json.key("xz").plain_string(
+            [&](std::string& out) { append_float_samples(out, planes->xz_values); });
+        json.key("yz").plain_string(
+            [&](std::string& out) { append_float_samples(out, planes->yz_values); });
+    }
     json.end_object();
 }
 
@@ -153,6 +160,7 @@ std::string window_page(const WindowPage& page) {
     if (page.floats != nullptr) size += 18 * 65536;
     if (page.planes != nullptr) {
         size += (page.planes->xz.size() + page.planes->yz.size()) * 8 / 3 +
+                (page.planes->xz_values.size() + page.planes->yz_values.size()) * 16 / 3 +
                 page.planes->slices.size() * 24 + 1024;
     }
     // A nonzero bin takes at most 3 + 10 bytes of varints, 18 in base64;

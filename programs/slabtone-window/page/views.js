@@ -182,8 +182,21 @@ function rebuildTables() {
 }
 
 function paintPlanes() {
+  const lacMin = state.lacMin.value;
+  const scale = windowScale();
   for (const plane of planes) {
     const { samples, pixels, columns, rows } = plane;
+    if (floatStack) {
+      // Each float converted on its own, under its slice's calibration.
+      for (let j = 0, k = 0; j < rows; j++) {
+        for (let i = 0; i < columns; i++, k++) {
+          const c = plane.calibrationAt(i, j);
+          pixels[k] = pixelOf(grey(samples[k], c.lacScale, c.lacOffset, lacMin, scale));
+        }
+      }
+      plane.context.putImageData(plane.image, 0, 0);
+      continue;
+    }
     // A slice's table per row of xz, per column of yz.
     const perSlice = planeData.calibrations.map((i) => tables.get(calibrations[i]));
     for (let j = 0; j < rows; j++) {
