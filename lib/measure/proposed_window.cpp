@@ -144,11 +144,10 @@ std::string shortest_text(double value) {
     return std::string(text, end);
 }
 
-ProposedWindow propose_window(const LacDistribution& distribution, const SampleCounts& counts,
-                              std::int32_t first, std::int32_t last, double low, double high) {
-    MeasureRequest request;
-    request.first = first;
-    request.last = last;
+namespace {
+
+ProposedWindow propose_for_integers(const LacDistribution& distribution, const SampleCounts& counts,
+                                    const MeasureRequest& request, double low, double high) {
     if (distribution.empty()) fail("slabtone-window", Failure::no_lac_sample);
     ProposedWindow window;
     window.samples = distribution.samples();
@@ -158,20 +157,27 @@ ProposedWindow propose_window(const LacDistribution& distribution, const SampleC
     window.median = distribution.percentile(50);
     window.high_lac = distribution.percentile(high);
     window.maximum = distribution.maximum();
+    window.shortest = !request.input_pattern.empty() || request.calibration.has_value();
     settle_texts(window, request);
     window.saturated = saturation(counts, window.lac_min, window.lac_max);
     return window;
 }
 
+}  // namespace
+
+ProposedWindow propose_window(const LacDistribution& distribution, const SampleCounts& counts,
+                              std::int32_t first, std::int32_t last, double low, double high) {
+    MeasureRequest request;
+    request.first = first;
+    request.last = last;
+    return propose_for_integers(distribution, counts, request, low, high);
+}
+
 ProposedWindow propose_window(const MeasureRequest& request, const StackMeasurement& measured,
                               double low, double high) {
     if (measured.floats) return propose_for_floats(request, measured, low, high);
-    ProposedWindow window = propose_window(LacDistribution(measured.counts), measured.counts,
-                                           request.first, request.last, low, high);
-    window.shortest = !request.input_pattern.empty() || request.calibration.has_value();
-    settle_texts(window, request);
-    window.saturated = saturation(measured.counts, window.lac_min, window.lac_max);
-    return window;
+    return propose_for_integers(LacDistribution(measured.counts), measured.counts, request, low,
+                                high);
 }
 
 ProposedWindow measure(const MeasureRequest& request, double low, double high) {
