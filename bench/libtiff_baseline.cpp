@@ -9,6 +9,7 @@
 // Usage: libtiff-baseline STA DST LACMIN LACMAX
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

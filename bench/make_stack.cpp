@@ -13,6 +13,7 @@
 // LZW compresses it like real reconstructions (about 1.3 to 2 times).
 #include <tiffio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>

@@ -2,6 +2,7 @@
 // sort of every value, and the program's report and command.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>

@@ -19,10 +19,13 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "common/failure.hpp"
 #include "common/memory_pool.hpp"

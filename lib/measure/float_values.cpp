@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "convert/run_parameters.hpp"
 

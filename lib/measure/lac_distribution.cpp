@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "convert/lac_window.hpp"
 #include "convert/run_parameters.hpp"

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/failure.hpp"
 #include "convert/run_parameters.hpp"

@@ -4,8 +4,10 @@
 // the smallest slice sizes; and for float slices the second pass.
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "common/failure.hpp"
