@@ -26,18 +26,6 @@ void store_file(const std::string& path, std::string_view bytes) {
 
 namespace {
 
-SampleType type_of(SampleKind kind) {
-    switch (kind) {
-        case SampleKind::floating:
-            return SampleType::float32;
-        case SampleKind::signed_int:
-            return SampleType::int16;
-        case SampleKind::unsigned_int:
-            break;
-    }
-    return SampleType::uint16;
-}
-
 template <class Sample>
 void each_grey_value(std::span<const Sample> samples, const Calibration& calibration,
                      double lac_min, double lac_max, std::span<std::uint8_t> out) {
@@ -78,7 +66,7 @@ Slice read_slice_file(const std::string& path,
                         std::uint64_t room) -> std::uint8_t* {
         if (room > std::numeric_limits<std::size_t>::max()) return nullptr;
         return static_cast<std::uint8_t*>(
-            place(width, height, type_of(kind), static_cast<std::size_t>(room)));
+            place(width, height, sample_type_of(kind), static_cast<std::size_t>(room)));
     };
     ReaderBuffers buffers;
     GraySlice gray = open_reader ? read_open_tiff(path, path, buffers, std::move(request))
@@ -87,7 +75,7 @@ Slice read_slice_file(const std::string& path,
     slice.width = static_cast<std::uint32_t>(gray.width);
     slice.height = static_cast<std::uint32_t>(gray.height);
     slice.bits_per_sample = static_cast<unsigned>(gray.bits_per_sample);
-    slice.sample_type = type_of(gray.kind);
+    slice.sample_type = sample_type_of(gray.kind);
     slice.description = std::move(gray.description);
     return slice;
 }

@@ -24,10 +24,13 @@ struct SliceNames {
     bool patterned() const noexcept { return input || output; }
 };
 
-// The names of a run's options (empty texts: the defaults). Throws
+// The names of a run's options (empty texts: the defaults); a stack named
+// by an input pattern is read with the open reader. Throws
 // std::invalid_argument for a text that is no pattern.
 inline SliceNames slice_names_of(const std::string& input, const std::string& output) {
-    return SliceNames{pattern_of_option(input), pattern_of_option(output)};
+    SliceNames names{pattern_of_option(input), pattern_of_option(output)};
+    names.open_reader = names.input.has_value();
+    return names;
 }
 
 class StackFolder {

@@ -138,16 +138,6 @@ ProposedWindow propose_for_floats(const MeasureRequest& request, const StackMeas
     return window;
 }
 
-}  // namespace
-
-std::string shortest_text(double value) {
-    char text[64];
-    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end);
-}
-
-namespace {
-
 ProposedWindow propose_for_integers(const LacDistribution& distribution, const SampleCounts& counts,
                                     const MeasureRequest& request, double low, double high) {
     if (distribution.empty()) fail("slabtone-window", Failure::no_lac_sample);
@@ -166,6 +156,12 @@ ProposedWindow propose_for_integers(const LacDistribution& distribution, const S
 }
 
 }  // namespace
+
+std::string shortest_text(double value) {
+    char text[64];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end);
+}
 
 ProposedWindow propose_window(const LacDistribution& distribution, const SampleCounts& counts,
                               std::int32_t first, std::int32_t last, double low, double high) {

@@ -39,21 +39,8 @@ struct MeasuredSlice {
     bool uncalibrated = false;  // an integer slice whose record has no calibration
 };
 
-SampleType type_of(SampleKind kind) {
-    switch (kind) {
-        case SampleKind::signed_int:
-            return SampleType::int16;
-        case SampleKind::floating:
-            return SampleType::float32;
-        default:
-            return SampleType::uint16;
-    }
-}
-
 StackFolder folder_of(const MeasureRequest& request) {
-    SliceNames names = slice_names_of(request.input_pattern, {});
-    names.open_reader = !request.input_pattern.empty();
-    return StackFolder(request.folder, std::move(names));
+    return StackFolder(request.folder, slice_names_of(request.input_pattern, {}));
 }
 
 // Counts the samples of each slice under the calibration the record (or
@@ -93,7 +80,7 @@ class CountingJob {
                 take_planes(measured, slice, calibration);
                 return measured;
             }
-            measured.counts.set_sample_type(type_of(gray.kind));
+            measured.counts.set_sample_type(sample_type_of(gray.kind));
             count_samples(measured.counts, rows, calibration, request_.inside_circle);
             take_planes(measured, slice, calibration);
             take_preview(measured, slice, calibration);
@@ -184,7 +171,7 @@ StackMeasurement measure_range(const MeasureRequest& request,
                             }
                             if (scanned.uncalibrated)
                                 fail(folder.input_name(slice), Failure::calibration_not_found);
-                            result.sample_type = type_of(scanned.kind);
+                            result.sample_type = sample_type_of(scanned.kind);
                             try {
                                 if (scanned.floats) {
                                     if (!result.floats)

@@ -88,7 +88,6 @@ void convert_range(const ConvertRequest& request,
     const RunParameters run = run_parameters_of(request);
     // A run with an input pattern reads its slices with the open reader.
     SliceNames names = slice_names_of(request.input_pattern, request.output_pattern);
-    names.open_reader = names.input.has_value();
     const StackFolder folder(request.folder, std::move(names));
     if (folder.names().patterned()) check_outputs_spare_inputs(folder, run.sta_ly, run.dst_ly);
     SpareFiles spare;

@@ -16,17 +16,6 @@ namespace slabtone {
 
 namespace {
 
-SampleType type_of(SampleKind kind) {
-    switch (kind) {
-        case SampleKind::signed_int:
-            return SampleType::int16;
-        case SampleKind::floating:
-            return SampleType::float32;
-        default:
-            return SampleType::uint16;
-    }
-}
-
 std::size_t size_of(SampleType type) {
     return type == SampleType::float32 ? 4 : 2;
 }
@@ -45,7 +34,8 @@ struct StackBlock {
 // Copies a read slice into its place: all of it, or the crop.
 void place_slice(const StackBlock& block, std::int64_t number, const ReadSlice& slice) {
     const GraySlice& gray = slice.gray;
-    if (type_of(gray.kind) != block.type) fail(slice.input_name, Failure::other_sample_format);
+    if (sample_type_of(gray.kind) != block.type)
+        fail(slice.input_name, Failure::other_sample_format);
     const std::optional<Rectangle> cut =
         crop_rectangle(static_cast<std::uint32_t>(gray.width),
                        static_cast<std::uint32_t>(gray.height), block.crop);
@@ -88,9 +78,7 @@ void read_stack(
     if (request.first > request.last) return;
     // Named by a pattern, the slices are read as slabtone reads a stack
     // named by --input: with the open reader, in their own type.
-    SliceNames names = slice_names_of(request.input_pattern, {});
-    names.open_reader = !request.input_pattern.empty();
-    const StackFolder folder(request.folder, std::move(names));
+    const StackFolder folder(request.folder, slice_names_of(request.input_pattern, {}));
     StackBlock block;
     block.first = request.first;
     block.crop = request.crop;
@@ -98,7 +86,7 @@ void read_stack(
     // read it alone (it may be a pipe, which gives its bytes once).
     ReaderBuffers buffers;
     const ReadSlice first = read_slice(folder, request.first, buffers);
-    block.type = type_of(first.gray.kind);
+    block.type = sample_type_of(first.gray.kind);
     const std::optional<Rectangle> cut =
         crop_rectangle(static_cast<std::uint32_t>(first.gray.width),
                        static_cast<std::uint32_t>(first.gray.height), request.crop);

@@ -7,12 +7,26 @@
 #include <optional>
 #include <string>
 
+#include "slabtone/slabtone.hpp"
 #include "tiff/image_attributes.hpp"
 #include "tiff/input_file.hpp"
 #include "tiff/row_assembly.hpp"
 #include "tiff/row_table.hpp"
 
 namespace slabtone {
+
+// The public name of what a slice's rows hold.
+inline SampleType sample_type_of(SampleKind kind) noexcept {
+    switch (kind) {
+        case SampleKind::signed_int:
+            return SampleType::int16;
+        case SampleKind::floating:
+            return SampleType::float32;
+        case SampleKind::unsigned_int:
+            break;
+    }
+    return SampleType::uint16;
+}
 
 struct GraySlice {
     std::int32_t width = 0;

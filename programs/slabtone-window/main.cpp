@@ -85,9 +85,7 @@ int report(const WindowParameters& parameters, const MeasureRequest& request,
     }
     std::printf("slices read: %lld\n", static_cast<long long>(slices));
     const std::uint64_t samples =
-        empty ? (measured.floats ? drawn_distribution(measured, window).samples()
-                                 : LacDistribution(counts).samples())
-              : window.samples;
+        empty ? drawn_distribution(measured, window).samples() : window.samples;
     if (parameters.inside_circle) {
         // Everything below describes this population only.
         std::printf("samples inside the reconstruction circles: %llu\n",
